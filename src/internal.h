@@ -1,0 +1,54 @@
+// What the library's rooms share privately: the assertion macro, owning
+// holders for libxml2 handles, and the hardened parser entry point.
+#ifndef CORVANE_INTERNAL_H
+#define CORVANE_INTERNAL_H
+
+#include <assert.h>
+
+#include <memory>
+#include <string>
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include "Corvane.h"
+
+// Preconditions of the host are checked in every build type. The report
+// names the library ("src/Corvane") rather than the file the check lives
+// in, so hosts see one stable name whatever the source layout.
+#define CORVANE_ASSERT(expr)                                                          \
+    ((expr) ? static_cast<void>(0)                                                    \
+            : __assert_fail(#expr, "src/Corvane", static_cast<unsigned int>(__LINE__), \
+                            __PRETTY_FUNCTION__))
+
+namespace corvane {
+namespace internal {
+
+struct XmlCharFree {
+    void operator()(xmlChar* p) const { xmlFree(p); }
+};
+typedef std::unique_ptr<xmlChar, XmlCharFree> XmlCharPtr;
+
+struct XmlParserCtxtFree {
+    void operator()(xmlParserCtxt* p) const { xmlFreeParserCtxt(p); }
+};
+typedef std::unique_ptr<xmlParserCtxt, XmlParserCtxtFree> XmlParserCtxtPtr;
+
+// Parses text with libxml2 the way every parse of the library must: from
+// memory only, internal entities substituted, and nothing ever loaded by
+// URI (no external entity, no external DTD subset, no network). Returns
+// the document, or null when the text is not well-formed. The caller owns
+// the result. Parser diagnostics are not printed.
+xmlDoc* parseXmlSafely(const std::string& text);
+
+// The text with every PEM private-key block replaced by a fixed marker;
+// certificates and any other text are kept as given.
+std::string withPrivateKeysWithheld(const std::string& pemText);
+
+// Loads a key from PEM text in memory, or null; the caller owns it.
+xmlSecKey* loadKeyFromPem(const std::string& pemText, xmlSecKeyDataFormat format);
+
+}  // namespace internal
+}  // namespace corvane
+
+#endif

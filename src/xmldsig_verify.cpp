@@ -1,0 +1,81 @@
+// Verifying the XML Signature inside a serialized document against a
+// certificate given as PEM text.
+#include <xmlsec/keys.h>
+#include <xmlsec/transforms.h>
+#include <xmlsec/xmltree.h>
+
+#include "internal.h"
+
+namespace corvane {
+
+namespace {
+const char kNotWellFormed[] = "XML document with SAML token is not well-formed";
+const char kNoSignature[] = "Can not find digital signature of SAML token";
+const char kCannotVerify[] = "Can not verify digital signature of SAML token";
+const char kNoVerificationContext[] = "Can not create signature verification context";
+const char kIdpKeyNotLoaded[] = "Can not load IDP public key";
+const char kRootIdNotRegistered[] =
+    "Can not register ID attribute of saml:Response - signature verification most probably will "
+    "fails";
+const char kIdpKeyName[] = "IdP public key";
+}  // namespace
+
+void myXmlFreeDoc(xmlDoc* doc) {
+    if (doc) xmlFreeDoc(doc);
+}
+
+void myXmlSecDSigCtxDestroy(xmlSecDSigCtx* ctx) {
+    if (ctx) xmlSecDSigCtxDestroy(ctx);
+}
+
+bool registerRootAttrID(xmlDoc* doc) {
+    xmlNode* root = xmlDocGetRootElement(doc);
+    for (xmlAttr* attr = root->properties; attr != nullptr; attr = attr->next) {
+        if (!xmlStrEqual(attr->name, BAD_CAST "ID")) continue;
+        boost::shared_ptr<xmlChar> value(xmlNodeListGetString(doc, attr->children, 1), xmlFree);
+        return xmlAddID(nullptr, doc, value.get(), attr) != nullptr;
+    }
+    return false;
+}
+
+xmlSecDSigCtx* getSignatureVerificationContext(const std::string& idpKey) {
+    xmlSecDSigCtx* ctx = xmlSecDSigCtxCreate(nullptr);
+    if (ctx == nullptr) {
+        CorvaneBase::setErrorMessage(kNoVerificationContext);
+        return nullptr;
+    }
+    ctx->signKey = internal::loadKeyFromPem(idpKey, xmlSecKeyDataFormatCertPem);
+    if (ctx->signKey == nullptr || xmlSecKeySetName(ctx->signKey, BAD_CAST kIdpKeyName) < 0) {
+        CorvaneBase::setErrorMessage(kIdpKeyNotLoaded);
+        xmlSecDSigCtxDestroy(ctx);
+        return nullptr;
+    }
+    ctx->enabledReferenceUris = static_cast<xmlSecTransformUriType>(
+        xmlSecTransformUriTypeEmpty | xmlSecTransformUriTypeSameDocument);
+    return ctx;
+}
+
+int verifySignature(const std::string& xml, const std::string& idpKey) {
+    boost::shared_ptr<xmlDoc> doc(internal::parseXmlSafely(xml), myXmlFreeDoc);
+    xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    if (root == nullptr) {
+        CorvaneBase::setErrorMessage(kNotWellFormed);
+        return -8;
+    }
+    xmlNode* signature = xmlSecFindNode(root, xmlSecNodeSignature, xmlSecDSigNs);
+    if (signature == nullptr) {
+        CorvaneBase::setErrorMessage(kNoSignature);
+        return -8;
+    }
+    boost::shared_ptr<xmlSecDSigCtx> ctx(getSignatureVerificationContext(idpKey),
+                                         myXmlSecDSigCtxDestroy);
+    if (!ctx) return -8;
+    if (!registerRootAttrID(doc.get())) CorvaneBase::writeToLog(2, kRootIdNotRegistered);
+    if (xmlSecDSigCtxVerify(ctx.get(), signature) < 0) {
+        CorvaneBase::setErrorMessage(kCannotVerify);
+        return -8;
+    }
+    return ctx->status == xmlSecDSigStatusSucceeded ? 0 : 1;
+}
+
+}  // namespace corvane
