@@ -15,25 +15,6 @@ namespace {
 const char kProtocolNs[] = "urn:oasis:names:tc:SAML:2.0:protocol";
 const char kAssertionNs[] = "urn:oasis:names:tc:SAML:2.0:assertion";
 
-// TinyXML's printer copies any "&#x...;" of a value verbatim, up to the
-// next ';', believing it a character reference: "&#x" followed by "<" or a
-// quote would leave the printed text as markup. Writing the ampersand of
-// every "&#x" as the reference "&#x26;" makes the printed text read back
-// as exactly the original characters.
-std::string protectFromCharRefPassThrough(const std::string& value) {
-    static const std::string kPassThrough = "&#x";
-    std::string protectedValue;
-    std::string::size_type copied = 0;
-    std::string::size_type pos = 0;
-    while ((pos = value.find(kPassThrough, pos)) != std::string::npos) {
-        protectedValue.append(value, copied, pos - copied);
-        protectedValue += "&#x26;";
-        copied = ++pos;
-    }
-    protectedValue.append(value, copied, std::string::npos);
-    return protectedValue;
-}
-
 const char* href(const xmlChar* uri) { return reinterpret_cast<const char*>(uri); }
 
 // Creates a child element, hands it to parent at once and returns it.
@@ -101,8 +82,7 @@ int Corvane::createAuthnRequest(std::string* samlAuthnRequest, const std::string
     CORVANE_ASSERT(samlAuthnRequest);
     TiXmlDocument document;
     document.LinkEndChild(new TiXmlDeclaration("1.0", "", ""));
-    document.LinkEndChild(createAuthnRequestElement(protectFromCharRefPassThrough(destination),
-                                                    protectFromCharRefPassThrough(issuer)));
+    document.LinkEndChild(createAuthnRequestElement(destination, issuer));
     std::ostringstream text;
     text << document;
     *samlAuthnRequest = text.str();
