@@ -45,6 +45,26 @@ xmlDoc* parseXmlSafely(const std::string& text);
 // certificates and any other text are kept as given.
 std::string withPrivateKeysWithheld(const std::string& pemText);
 
+// Restricts a verification context to same-document References and to
+// the allowed transforms, digests and signature methods; manifests are
+// ignored. False when xmlsec1 could not record the lists.
+bool restrictToAllowedAlgorithms(xmlSecDSigCtx* ctx);
+
+// The signature carries exactly one Reference, and its URI is empty or
+// "#" plus an ID that resolves to the root element itself.
+bool referenceCoversRoot(xmlDoc* doc, xmlNode* root, xmlNode* signature);
+
+// Verifies the first ds:Signature of a parsed document (null when the
+// text did not parse), with the statuses and messages of verifySignature.
+// *signature receives the Signature element verified, when one was found.
+int verifyDocumentSignature(xmlDoc* doc, const std::string& idpKey, xmlNode** signature);
+
+// The verified signature is a direct child of the root, and the NameID at
+// root/saml:Assertion/saml:Subject/saml:NameID of the verified document,
+// all its character data with white space condensed as TinyXML condenses
+// it, equals nameId.
+bool nameIdMatchesSignedTree(xmlDoc* doc, const xmlNode* signature, const std::string& nameId);
+
 // Loads a key from PEM text in memory, or null; the caller owns it.
 xmlSecKey* loadKeyFromPem(const std::string& pemText, xmlSecKeyDataFormat format);
 

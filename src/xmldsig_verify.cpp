@@ -50,14 +50,18 @@ xmlSecDSigCtx* getSignatureVerificationContext(const std::string& idpKey) {
         xmlSecDSigCtxDestroy(ctx);
         return nullptr;
     }
-    ctx->enabledReferenceUris = static_cast<xmlSecTransformUriType>(
-        xmlSecTransformUriTypeEmpty | xmlSecTransformUriTypeSameDocument);
+    if (!internal::restrictToAllowedAlgorithms(ctx)) {
+        CorvaneBase::setErrorMessage(kNoVerificationContext);
+        xmlSecDSigCtxDestroy(ctx);
+        return nullptr;
+    }
     return ctx;
 }
 
-int verifySignature(const std::string& xml, const std::string& idpKey) {
-    boost::shared_ptr<xmlDoc> doc(internal::parseXmlSafely(xml), myXmlFreeDoc);
-    xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+namespace internal {
+
+int verifyDocumentSignature(xmlDoc* doc, const std::string& idpKey, xmlNode** verified) {
+    xmlNode* root = doc ? xmlDocGetRootElement(doc) : nullptr;
     if (root == nullptr) {
         CorvaneBase::setErrorMessage(kNotWellFormed);
         return -8;
@@ -67,15 +71,26 @@ int verifySignature(const std::string& xml, const std::string& idpKey) {
         CorvaneBase::setErrorMessage(kNoSignature);
         return -8;
     }
+    if (verified) *verified = signature;
     boost::shared_ptr<xmlSecDSigCtx> ctx(getSignatureVerificationContext(idpKey),
                                          myXmlSecDSigCtxDestroy);
     if (!ctx) return -8;
-    if (!registerRootAttrID(doc.get())) CorvaneBase::writeToLog(2, kRootIdNotRegistered);
-    if (xmlSecDSigCtxVerify(ctx.get(), signature) < 0) {
+    if (!registerRootAttrID(doc)) CorvaneBase::writeToLog(2, kRootIdNotRegistered);
+    // The Reference is checked before xmlsec1 resolves it, so no other
+    // element and no XPointer expression is ever what gets verified.
+    if (!referenceCoversRoot(doc, root, signature) ||
+        xmlSecDSigCtxVerify(ctx.get(), signature) < 0) {
         CorvaneBase::setErrorMessage(kCannotVerify);
         return -8;
     }
     return ctx->status == xmlSecDSigStatusSucceeded ? 0 : 1;
+}
+
+}  // namespace internal
+
+int verifySignature(const std::string& xml, const std::string& idpKey) {
+    boost::shared_ptr<xmlDoc> doc(internal::parseXmlSafely(xml), myXmlFreeDoc);
+    return internal::verifyDocumentSignature(doc.get(), idpKey, nullptr);
 }
 
 }  // namespace corvane

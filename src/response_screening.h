@@ -1,0 +1,26 @@
+// Screening of a SAML response's text before either parser sees it.
+#ifndef CORVANE_RESPONSE_SCREENING_H
+#define CORVANE_RESPONSE_SCREENING_H
+
+#include <string>
+
+namespace corvane {
+namespace internal {
+
+// Elements may nest this deep and no deeper (libxml2's own default limit).
+const int kMaxElementDepth = 256;
+// No element may carry more attributes (namespace declarations included).
+const int kMaxAttributesPerElement = 256;
+
+// True when the text is one UTF-8 document that both parsers read alike:
+// no NUL, no encoding but UTF-8, no DTD or other markup declaration, no
+// processing instruction beyond the leading XML declaration, nothing but
+// white space and comments after the root element, elements nested at most
+// kMaxElementDepth deep with at most kMaxAttributesPerElement attributes.
+// Otherwise the reason has gone to the error callback and it is false.
+bool screenResponseText(const std::string& text);
+
+}  // namespace internal
+}  // namespace corvane
+
+#endif
