@@ -31,7 +31,17 @@ void ignoreExternalSubset(void*, const xmlChar*, const xmlChar*, const xmlChar*)
 // Nothing is resolved by URI.
 xmlParserInputPtr resolveNothing(void*, const xmlChar*, const xmlChar*) { return nullptr; }
 
+// libxml2 reports a reference to an undeclared entity here when a DTD
+// could have declared it elsewhere (an external subset that is never
+// read). Such a reference fails the parse instead of staying in the tree.
+void refuseUndeclaredEntity(void* ctx, const xmlChar*) {
+    xmlParserCtxt* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ctxt->wellFormed = 0;
+    xmlStopParser(ctxt);
+}
+
 void closeEntityLoading(xmlSAXHandler* sax) {
+    sax->reference = refuseUndeclaredEntity;
     sax->entityDecl = declareInternalEntitiesOnly;
     sax->externalSubset = ignoreExternalSubset;
     sax->resolveEntity = resolveNothing;
