@@ -34,6 +34,10 @@ struct XmlParserCtxtFree {
 };
 typedef std::unique_ptr<xmlParserCtxt, XmlParserCtxtFree> XmlParserCtxtPtr;
 
+// No element may carry more attributes (namespace declarations included):
+// both parsers check duplicates in time quadratic in their number.
+const int kMaxAttributesPerElement = 256;
+
 // Parses text with libxml2 the way every parse of the library must: from
 // memory only, internal entities substituted, and nothing ever loaded by
 // URI (no external entity, no external DTD subset, no network). Returns

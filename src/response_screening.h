@@ -9,8 +9,6 @@ namespace internal {
 
 // Elements may nest this deep and no deeper (libxml2's own default limit).
 const int kMaxElementDepth = 256;
-// No element may carry more attributes (namespace declarations included).
-const int kMaxAttributesPerElement = 256;
 
 // True when the text is one UTF-8 document that both parsers read alike:
 // no NUL, no encoding but UTF-8, no DTD or other markup declaration, no

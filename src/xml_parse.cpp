@@ -1,4 +1,5 @@
 // The one way the library parses XML with libxml2.
+#include <cctype>
 #include <climits>
 
 #include <libxml/SAX2.h>
@@ -47,6 +48,34 @@ void closeEntityLoading(xmlSAXHandler* sax) {
     sax->resolveEntity = resolveNothing;
 }
 
+// libxml2 checks a start tag's attributes for duplicates pair by pair, so
+// its cost grows with the square of their number. A start tag is counted
+// from '<' and a name to its unquoted '>'; a '<' cannot stand in a real
+// attribute value, so it always ends the count.
+bool startTagsHaveFewAttributes(const std::string& text) {
+    int attributes = -1;  // not inside a start tag
+    char quote = 0;
+    for (std::string::size_type i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '<') {
+            const unsigned char next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+            attributes = (next >= 0x80 || next == '_' || next == ':' || isalpha(next)) ? 0 : -1;
+            quote = 0;
+        } else if (attributes < 0) {
+            continue;
+        } else if (quote != 0) {
+            if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            attributes = -1;
+        } else if (c == '=' && ++attributes > kMaxAttributesPerElement) {
+            return false;
+        }
+    }
+    return true;
+}
+
 const int kParseOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR |
                           XML_PARSE_NOWARNING;
 
@@ -54,6 +83,7 @@ const int kParseOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR 
 
 xmlDoc* parseXmlSafely(const std::string& text) {
     if (text.size() > static_cast<std::string::size_type>(INT_MAX)) return nullptr;
+    if (!startTagsHaveFewAttributes(text)) return nullptr;
     XmlParserCtxtPtr ctxt(xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size())));
     if (!ctxt || !ctxt->sax) return nullptr;
     // The handler belongs to this context alone: no process-wide setting
