@@ -54,9 +54,14 @@ std::string withPrivateKeysWithheld(const std::string& pemText);
 // ignored. False when xmlsec1 could not record the lists.
 bool restrictToAllowedAlgorithms(xmlSecDSigCtx* ctx);
 
-// The signature carries exactly one Reference, and its URI is empty or
-// "#" plus an ID that resolves to the root element itself.
-bool referenceCoversRoot(xmlDoc* doc, xmlNode* root, xmlNode* signature);
+// The signature carries exactly one Reference, and its URI is empty (the
+// whole document, which holds the element) or "#" plus an ID that
+// resolves to the element itself.
+bool referenceCoversElement(xmlDoc* doc, const xmlNode* element, xmlNode* signature);
+
+// A verification context that owns key (destroyed here on failure) and is
+// restricted as restrictToAllowedAlgorithms says; null on failure.
+xmlSecDSigCtx* newRestrictedVerificationContext(xmlSecKey* key);
 
 // Verifies the first ds:Signature of a parsed document (null when the
 // text did not parse), with the statuses and messages of verifySignature.
@@ -71,6 +76,41 @@ bool nameIdMatchesSignedTree(xmlDoc* doc, const xmlNode* signature, const std::s
 
 // Loads a key from PEM text in memory, or null; the caller owns it.
 xmlSecKey* loadKeyFromPem(const std::string& pemText, xmlSecKeyDataFormat format);
+
+}  // namespace internal
+
+// Keys loaded once, standard requests and metadata (CorvaneStandard.h).
+class Key;
+
+namespace internal {
+
+// A new xmlsec key for one signing or verification context: a copy of the
+// key's value alone (the OpenSSL key shared by reference, no X.509 data,
+// no PEM parsing). Null when xmlsec could not make it; the caller owns it.
+xmlSecKey* newKeyValueCopy(const Key& key);
+
+struct XmlDocFree {
+    void operator()(xmlDoc* p) const { xmlFreeDoc(p); }
+};
+typedef std::unique_ptr<xmlDoc, XmlDocFree> XmlDocPtr;
+
+// Tree building with raw text (no entity references are interpreted; the
+// serialization escapes). Each returns null or false when parent or node
+// is null or libxml2 could not allocate, so a chain of calls needs one
+// check at its end.
+xmlNode* addElement(xmlNode* parent, xmlNs* ns, const char* name);
+xmlNode* addTextElement(xmlNode* parent, xmlNs* ns, const char* name, const std::string& text);
+bool addAttribute(xmlNode* node, const char* name, const std::string& value);
+
+// libxml2's serialization of the document in UTF-8 with its XML
+// declaration, or false.
+bool serializeXml(xmlDoc* doc, std::string* out);
+
+// Every character is one XML 1.0 may carry, in well-formed UTF-8.
+bool isXmlText(const std::string& text);
+
+// bytes in base64 on one line (OpenSSL's encoder).
+std::string base64Encode(const std::string& bytes);
 
 }  // namespace internal
 }  // namespace corvane

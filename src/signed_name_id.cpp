@@ -1,8 +1,7 @@
 // Reading the NameID back from the document whose signature was verified,
 // so that the value handed out is the value that was signed.
-#include <cstring>
-
 #include "internal.h"
+#include "saml_tree.h"
 
 namespace corvane {
 namespace internal {
@@ -24,20 +23,6 @@ xmlNode* firstChildNamed(xmlNode* parent, const char* prefix, const char* localN
         if (hasQualifiedName(child, prefix, localName)) return child;
     }
     return nullptr;
-}
-
-// All the character data of the element, text and CDATA alike, comments
-// skipped as canonicalization skips them. False when any other node (an
-// element, a processing instruction) sits inside.
-bool fullCharacterContent(const xmlNode* element, std::string* content) {
-    for (const xmlNode* child = element->children; child != nullptr; child = child->next) {
-        if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) {
-            if (child->content) content->append(reinterpret_cast<const char*>(child->content));
-        } else if (child->type != XML_COMMENT_NODE) {
-            return false;
-        }
-    }
-    return true;
 }
 
 bool isCondensedSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }

@@ -64,14 +64,25 @@ xmlNode* singleReference(xmlNode* signature) {
     return found;
 }
 
-// "#" followed by an NCName that the document's ID table maps to an
-// attribute of the root element itself.
-bool fragmentNamesRoot(xmlDoc* doc, xmlNode* root, const xmlChar* uri) {
+// xmlsec1 resolves "#id" as the XPointer "xpointer(id('id'))": an ID that
+// holds a quote could rewrite that expression. IdPs use NCNames, UUIDs
+// (which may start with a digit) and the like.
+bool isPlainIdValue(const xmlChar* id) {
+    if (*id == '\0') return false;
+    for (; *id != '\0'; ++id) {
+        if (*id == '\'' || *id == '"' || *id < 0x20) return false;
+    }
+    return true;
+}
+
+// "#" followed by an ID that the document's ID table maps to an attribute
+// of the element itself.
+bool fragmentNamesElement(xmlDoc* doc, const xmlNode* element, const xmlChar* uri) {
     if (uri[0] != '#') return false;
     const xmlChar* id = uri + 1;
-    if (xmlValidateNCName(id, 0) != 0) return false;
+    if (!isPlainIdValue(id)) return false;
     xmlAttr* attr = xmlGetID(doc, id);
-    return attr != nullptr && attr->parent == root;
+    return attr != nullptr && attr->parent == element;
 }
 
 }  // namespace
@@ -83,12 +94,26 @@ bool restrictToAllowedAlgorithms(xmlSecDSigCtx* ctx) {
     return enableReferenceTransforms(ctx) && enableSignatureTransforms(ctx);
 }
 
-bool referenceCoversRoot(xmlDoc* doc, xmlNode* root, xmlNode* signature) {
+bool referenceCoversElement(xmlDoc* doc, const xmlNode* element, xmlNode* signature) {
     xmlNode* reference = singleReference(signature);
     if (reference == nullptr) return false;
     XmlCharPtr uri(xmlGetNoNsProp(reference, BAD_CAST "URI"));
     if (!uri) return false;
-    return uri.get()[0] == '\0' || fragmentNamesRoot(doc, root, uri.get());
+    return uri.get()[0] == '\0' || fragmentNamesElement(doc, element, uri.get());
+}
+
+xmlSecDSigCtx* newRestrictedVerificationContext(xmlSecKey* key) {
+    xmlSecDSigCtx* ctx = xmlSecDSigCtxCreate(nullptr);
+    if (ctx == nullptr) {
+        if (key) xmlSecKeyDestroy(key);
+        return nullptr;
+    }
+    ctx->signKey = key;
+    if (key == nullptr || !restrictToAllowedAlgorithms(ctx)) {
+        xmlSecDSigCtxDestroy(ctx);
+        return nullptr;
+    }
+    return ctx;
 }
 
 }  // namespace internal

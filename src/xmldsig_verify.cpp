@@ -78,7 +78,7 @@ int verifyDocumentSignature(xmlDoc* doc, const std::string& idpKey, xmlNode** ve
     if (!registerRootAttrID(doc)) CorvaneBase::writeToLog(2, kRootIdNotRegistered);
     // The Reference is checked before xmlsec1 resolves it, so no other
     // element and no XPointer expression is ever what gets verified.
-    if (!referenceCoversRoot(doc, root, signature) ||
+    if (!referenceCoversElement(doc, root, signature) ||
         xmlSecDSigCtxVerify(ctx.get(), signature) < 0) {
         CorvaneBase::setErrorMessage(kCannotVerify);
         return -8;

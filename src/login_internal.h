@@ -1,0 +1,34 @@
+// What the profile-checked verification shares between its files.
+#ifndef CORVANE_LOGIN_INTERNAL_H
+#define CORVANE_LOGIN_INTERNAL_H
+
+#include <libxml/tree.h>
+
+#include "CorvaneLogin.h"
+
+namespace corvane {
+namespace internal {
+
+// 0 when the assertion is covered by verified signatures: the Response's
+// (a ds:Signature directly under the root, Reference to the root) or the
+// Assertion's (directly under it, Reference to its own ID), or both, each
+// present one verifying with one of the keys. IDs must be unique in the
+// document. Otherwise -7 after one message.
+int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
+                              const std::vector<boost::shared_ptr<const Key>>& keys);
+
+// Response-level profile rules, each 0 or -10 after one message: Version
+// and a Success status; Destination, Issuer and InResponseTo.
+int checkResponseStatus(xmlNode* response);
+int checkResponseAddressing(xmlNode* response, const LoginExpectations& expected);
+
+// Assertion-level profile rules, filling *login from the assertion: Issuer,
+// Subject with a bearer confirmation, Conditions with audience, an
+// AuthnStatement, attributes. 0, or -10 after one message.
+int readCheckedAssertion(xmlNode* assertion, const LoginExpectations& expected, long long now,
+                         VerifiedLogin* login);
+
+}  // namespace internal
+}  // namespace corvane
+
+#endif

@@ -1,0 +1,19 @@
+// SAML time stamps (xs:dateTime) as seconds since the epoch, in 64 bits
+// whatever the width of time_t.
+#ifndef CORVANE_SAML_TIME_H
+#define CORVANE_SAML_TIME_H
+
+#include <string>
+
+namespace corvane {
+namespace internal {
+
+// "YYYY-MM-DDThh:mm:ss[.fraction](Z|+hh:mm|-hh:mm)". The fraction is
+// dropped; a time stamp without a time zone is refused, since it names no
+// instant. False when the text is not such a time stamp.
+bool parseDateTime(const std::string& text, long long* secondsSinceEpoch);
+
+}  // namespace internal
+}  // namespace corvane
+
+#endif

@@ -1,0 +1,39 @@
+// Reading SAML elements from a libxml2 tree by namespace URI and local
+// name, whatever prefixes the IdP chose.
+#ifndef CORVANE_SAML_TREE_H
+#define CORVANE_SAML_TREE_H
+
+#include <string>
+#include <vector>
+
+#include <libxml/tree.h>
+
+namespace corvane {
+namespace internal {
+
+extern const char kSamlAssertionNs[];
+extern const char kSamlProtocolNs[];
+
+// An element in namespace ns (null: no namespace) with this local name.
+bool isElement(const xmlNode* node, const char* ns, const char* localName);
+
+// The first direct child element ns:localName, or null (also for a null
+// parent).
+xmlNode* firstChildElement(xmlNode* parent, const char* ns, const char* localName);
+
+// Every direct child element ns:localName, in document order.
+std::vector<xmlNode*> childElements(xmlNode* parent, const char* ns, const char* localName);
+
+// The value of the element's attribute without namespace; false when the
+// attribute is absent.
+bool attributeValue(const xmlNode* element, const char* name, std::string* value);
+
+// All the character data of the element, text and CDATA alike, comments
+// skipped as canonicalization skips them. False when any other node (an
+// element, a processing instruction) sits inside.
+bool fullCharacterContent(const xmlNode* element, std::string* content);
+
+}  // namespace internal
+}  // namespace corvane
+
+#endif
