@@ -19,6 +19,7 @@ namespace {
 
 const char kHasNul[] = "SAML token must not contain NUL characters";
 const char kNotUtf8[] = "SAML token must be encoded in UTF-8";
+const char kBadCharacter[] = "SAML token contains a character that XML does not allow";
 const char kHasDtd[] = "SAML token must not contain a DTD";
 const char kHasPi[] = "SAML token must not contain processing instructions";
 const char kTrailingContent[] = "SAML token must not contain anything after its root element";
@@ -68,12 +69,69 @@ bool declaresUtf8OrNothing(const std::string& declaration) {
     return strcasecmp(value.c_str(), "UTF-8") == 0 || strcasecmp(value.c_str(), "UTF8") == 0;
 }
 
+enum TextVerdict { kTextSound, kTextNotUtf8, kTextBadCharacter };
+
+// Decodes one UTF-8 sequence strictly (no overlong forms, no surrogates,
+// nothing above U+10FFFF); returns its length, or 0 when malformed.
+std::size_t decodeUtf8(const std::string& text, std::size_t pos, unsigned long* codePoint) {
+    const unsigned char lead = static_cast<unsigned char>(text[pos]);
+    std::size_t length = 0;
+    unsigned long value = 0;
+    unsigned long minimum = 0;
+    if (lead < 0x80) {
+        *codePoint = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, value = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, value = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, value = lead & 0x07, minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (pos + length > text.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        const unsigned char next = static_cast<unsigned char>(text[pos + i]);
+        if ((next & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (next & 0x3F);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    *codePoint = value;
+    return length;
+}
+
+bool isXmlChar(unsigned long c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Every byte belongs to a well-formed UTF-8 sequence of a character XML
+// allows. TinyXML skips a multi-byte character whole without checking
+// what follows its lead byte, and takes U+FEFF for white space: only such
+// text is read the same way by it, by libxml2 and by this scanner. U+FEFF
+// is therefore allowed only as the byte order mark.
+TextVerdict checkCharacters(const std::string& text) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        unsigned long c = 0;
+        const std::size_t length = decodeUtf8(text, pos, &c);
+        if (length == 0) return kTextNotUtf8;
+        if (!isXmlChar(c) || (c == 0xFEFF && pos != 0)) return kTextBadCharacter;
+        pos += length;
+    }
+    return kTextSound;
+}
+
 class ResponseScanner {
 public:
     explicit ResponseScanner(const std::string& text) : text_(text) {}
 
     bool run() {
         if (text_.find('\0') != std::string::npos) return refuse(kHasNul);
+        const TextVerdict verdict = checkCharacters(text_);
+        if (verdict == kTextNotUtf8) return refuse(kNotUtf8);
+        if (verdict == kTextBadCharacter) return refuse(kBadCharacter);
         if (!skipByteOrderMarkAndDeclaration()) return false;
         while (pos_ < text_.size()) {
             if (text_[pos_] != '<') {
@@ -98,11 +156,7 @@ private:
     }
 
     bool skipByteOrderMarkAndDeclaration() {
-        if (startsWith(text_, 0, "\xEF\xBB\xBF")) {
-            pos_ = 3;
-        } else if (startsWith(text_, 0, "\xFE\xFF") || startsWith(text_, 0, "\xFF\xFE")) {
-            return refuse(kNotUtf8);
-        }
+        if (startsWith(text_, 0, "\xEF\xBB\xBF")) pos_ = 3;
         if (!startsWith(text_, pos_, "<?xml") || pos_ + 5 >= text_.size() ||
             !(isXmlSpace(text_[pos_ + 5]) || text_[pos_ + 5] == '?')) {
             return true;
