@@ -16,7 +16,8 @@
 //       document (DTD, processing instructions, trailing content, NUL,
 //       other encodings), nested too deeply
 //   -9  the expectations are incomplete (no IdP entity ID, certificate,
-//       SP entity ID or assertion consumer service URL)
+//       SP entity ID or assertion consumer service URL) or the clock skew
+//       is outside 0 to 86400 seconds
 //   -10 authentic, but the profile refuses it: version, status, issuer,
 //       destination, number of assertions, subject confirmation,
 //       conditions, audience, authentication statement; the message names
@@ -56,7 +57,8 @@ struct LoginExpectations {
     // allowUnsolicited is set.
     std::string requestId;
     bool allowUnsolicited = false;
-    // Tolerated clock difference, in seconds, on every time check.
+    // Tolerated clock difference, in seconds (0 to 86400), on every time
+    // check.
     long clockSkewSeconds = 180;
     // The current time in seconds since the epoch; negative: the clock.
     long long now = -1;
@@ -93,7 +95,7 @@ struct VerifiedLogin {
 // Verifies a SAML 2.0 Response (the XML text, as decoded from the
 // SAMLResponse form value) against the expectations: the response is
 // Version 2.0 with a Success status; it holds exactly one saml:Assertion
-// (an EncryptedAssertion is refused); the Response signed over its root,
+// (an EncryptedAssertion is refused) of Version 2.0; the Response signed over its root,
 // or the Assertion signed over its own ID, or both, verify with one of the
 // certificates (every signature present must verify); each signature
 // carries one same-document Reference and only allowed algorithms; IDs are

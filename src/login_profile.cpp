@@ -35,9 +35,14 @@ const char kNoConditions[] = "SAML assertion has no Conditions";
 const char kNoAudience[] = "SAML assertion Conditions name no AudienceRestriction";
 const char kWrongAudience[] = "SAML assertion AudienceRestriction does not name the SP \"%s\"";
 const char kNoAuthnStatement[] = "SAML assertion has no AuthnStatement";
+const char kBadAssertionVersion[] = "SAML assertion Version is \"%s\", not \"2.0\"";
+const char kIssuerFormat[] = "SAML %s Issuer Format \"%s\" is not the entity format";
+const char kRepeated[] = "SAML %s carries more than one %s";
+const char kUnknownCondition[] = "SAML assertion carries a condition it does not understand: %s";
 
 const char kStatusSuccess[] = "urn:oasis:names:tc:SAML:2.0:status:Success";
 const char kBearer[] = "urn:oasis:names:tc:SAML:2.0:cm:bearer";
+const char kEntityFormat[] = "urn:oasis:names:tc:SAML:2.0:nameid-format:entity";
 
 typedef std::string Problem;  // empty: the rule holds
 
@@ -59,6 +64,15 @@ std::string attribute(const xmlNode* element, const char* name) {
     std::string value;
     attributeValue(element, name, &value);
     return value;
+}
+
+// The element ns:name that may stand at most once under parent, in
+// *child (null when absent); a problem when it stands more than once.
+Problem atMostOnce(xmlNode* parent, const char* what, const char* ns, const char* name,
+                   xmlNode** child) {
+    const std::vector<xmlNode*> found = childElements(parent, ns, name);
+    *child = found.empty() ? nullptr : found.front();
+    return found.size() > 1 ? describe(kRepeated, what, name) : Problem();
 }
 
 // The text of every text and CDATA node below the element.
@@ -110,8 +124,14 @@ Problem inResponseToProblem(const xmlNode* element, const char* what,
 }
 
 Problem issuerProblem(xmlNode* parent, const char* what, const std::string& idp, bool required) {
-    xmlNode* issuer = firstChildElement(parent, kSamlAssertionNs, "Issuer");
+    xmlNode* issuer = nullptr;
+    const Problem repeated = atMostOnce(parent, what, kSamlAssertionNs, "Issuer", &issuer);
+    if (!repeated.empty()) return repeated;
     if (issuer == nullptr) return required ? Problem(kNoIssuer) : Problem();
+    std::string format;
+    if (attributeValue(issuer, "Format", &format) && format != kEntityFormat) {
+        return describe(kIssuerFormat, what, format.c_str());
+    }
     const std::string name = uriOf(issuer);
     return name == idp ? Problem() : describe(kWrongIssuer, what, name.c_str(), idp.c_str());
 }
@@ -128,7 +148,12 @@ Problem boundProblem(const xmlNode* element, const char* what, const char* name,
         return required ? describe(kBadTime, what, name, "") : Problem();
     }
     long long value = 0;
-    if (!parseDateTime(text, &value)) return describe(kBadTime, what, name, text.c_str());
+    bool fractional = false;
+    if (!parseDateTime(text, &value, &fractional)) {
+        return describe(kBadTime, what, name, text.c_str());
+    }
+    // A fraction of a second moves a NotBefore to the next whole second.
+    if (kind == kNotBefore && fractional) ++value;
     if (instant) *instant = value;
     if (kind == kNotBefore && now + skew < value) return describe(kNotYetValid, what, text.c_str());
     if (kind == kNotOnOrAfter && now - skew >= value) return describe(kExpired, what, text.c_str());
@@ -165,10 +190,31 @@ Problem bearerProblem(xmlNode* subject, const LoginExpectations& expected, long 
     return first.empty() ? Problem(kNoBearer) : first;
 }
 
+// A condition the SP does not understand leaves the assertion's validity
+// undetermined: only the audience, one-time-use and proxy restrictions
+// are known.
+Problem unknownConditionProblem(xmlNode* conditions) {
+    for (xmlNode* child = conditions->children; child != nullptr; child = child->next) {
+        if (child->type != XML_ELEMENT_NODE) continue;
+        if (isElement(child, kSamlAssertionNs, "AudienceRestriction") ||
+            isElement(child, kSamlAssertionNs, "OneTimeUse") ||
+            isElement(child, kSamlAssertionNs, "ProxyRestriction")) {
+            continue;
+        }
+        return describe(kUnknownCondition, reinterpret_cast<const char*>(child->name));
+    }
+    return Problem();
+}
+
 Problem conditionsProblem(xmlNode* assertion, const LoginExpectations& expected, long long now,
                           long long* expiry) {
-    xmlNode* conditions = firstChildElement(assertion, kSamlAssertionNs, "Conditions");
+    xmlNode* conditions = nullptr;
+    const Problem repeated =
+        atMostOnce(assertion, "assertion", kSamlAssertionNs, "Conditions", &conditions);
+    if (!repeated.empty()) return repeated;
     if (conditions == nullptr) return kNoConditions;
+    const Problem unknown = unknownConditionProblem(conditions);
+    if (!unknown.empty()) return unknown;
     const char* what = "assertion";
     const long skew = expected.clockSkewSeconds;
     Problem problem =
@@ -201,10 +247,12 @@ bool holdsComment(const xmlNode* element) {
 }
 
 Problem nameIdProblem(xmlNode* subject, VerifiedLogin* login) {
-    xmlNode* nameId = firstChildElement(subject, kSamlAssertionNs, "NameID");
+    xmlNode* nameId = nullptr;
+    const Problem repeated = atMostOnce(subject, "subject", kSamlAssertionNs, "NameID", &nameId);
+    if (!repeated.empty()) return repeated;
     std::string value;
     if (nameId == nullptr || holdsComment(nameId) || !fullCharacterContent(nameId, &value) ||
-        value.empty()) {
+        value.find_first_not_of(" \t\r\n") == std::string::npos) {
         return kNoNameId;
     }
     login->nameId = value;
@@ -216,12 +264,15 @@ Problem nameIdProblem(xmlNode* subject, VerifiedLogin* login) {
 
 Problem authnStatementProblem(xmlNode* assertion, const LoginExpectations& expected, long long now,
                               VerifiedLogin* login) {
-    xmlNode* statement = firstChildElement(assertion, kSamlAssertionNs, "AuthnStatement");
-    if (statement == nullptr) return kNoAuthnStatement;
-    const Problem problem = boundProblem(statement, "session", "SessionNotOnOrAfter",
-                                         kNotOnOrAfter, false, now, expected.clockSkewSeconds,
-                                         nullptr);
-    if (!problem.empty()) return problem;
+    const std::vector<xmlNode*> statements =
+        childElements(assertion, kSamlAssertionNs, "AuthnStatement");
+    if (statements.empty()) return kNoAuthnStatement;
+    for (xmlNode* each : statements) {
+        const Problem problem = boundProblem(each, "session", "SessionNotOnOrAfter", kNotOnOrAfter,
+                                             false, now, expected.clockSkewSeconds, nullptr);
+        if (!problem.empty()) return problem;
+    }
+    xmlNode* statement = statements.front();
     login->sessionIndex = attribute(statement, "SessionIndex");
     login->authnInstant = attribute(statement, "AuthnInstant");
     login->sessionNotOnOrAfter = attribute(statement, "SessionNotOnOrAfter");
@@ -272,10 +323,13 @@ int checkResponseAddressing(xmlNode* response, const LoginExpectations& expected
 
 int readCheckedAssertion(xmlNode* assertion, const LoginExpectations& expected, long long now,
                          VerifiedLogin* login) {
-    xmlNode* subject = firstChildElement(assertion, kSamlAssertionNs, "Subject");
+    const std::string version = attribute(assertion, "Version");
+    if (version != "2.0") return refuse(describe(kBadAssertionVersion, version.c_str()));
+    xmlNode* subject = nullptr;
     long long confirmationExpiry = 0;
     long long conditionsExpiry = 0;
-    Problem problem = issuerProblem(assertion, "assertion", expected.idpEntityId, true);
+    Problem problem = atMostOnce(assertion, "assertion", kSamlAssertionNs, "Subject", &subject);
+    if (problem.empty()) problem = issuerProblem(assertion, "assertion", expected.idpEntityId, true);
     if (problem.empty()) problem = nameIdProblem(subject, login);
     if (problem.empty()) problem = bearerProblem(subject, expected, now, &confirmationExpiry);
     if (problem.empty()) problem = conditionsProblem(assertion, expected, now, &conditionsExpiry);

@@ -13,6 +13,8 @@ namespace corvane {
 namespace {
 
 const char kIncomplete[] = "Login expectations are incomplete: %s is missing";
+const char kBadSkew[] = "Login expectations are not usable: the clock skew must be 0 to %ld seconds";
+const long kMaxClockSkewSeconds = 86400;
 const char kNotWellFormed[] = "XML document with SAML token is not well-formed";
 const char kNotResponse[] = "SAML token is not a SAML 2.0 protocol Response";
 const char kEncrypted[] = "SAML response carries an EncryptedAssertion, which is not supported";
@@ -27,9 +29,15 @@ int checkExpectations(const LoginExpectations& expected) {
     for (const boost::shared_ptr<const Key>& key : expected.idpCertificates) {
         if (!missing && !key) missing = "an IdP certificate (null key)";
     }
-    if (missing == nullptr) return 0;
-    CorvaneBase::setErrorMessage(kIncomplete, missing);
-    return -9;
+    if (missing != nullptr) {
+        CorvaneBase::setErrorMessage(kIncomplete, missing);
+        return -9;
+    }
+    if (expected.clockSkewSeconds < 0 || expected.clockSkewSeconds > kMaxClockSkewSeconds) {
+        CorvaneBase::setErrorMessage(kBadSkew, kMaxClockSkewSeconds);
+        return -9;
+    }
+    return 0;
 }
 
 // The one saml:Assertion directly under the response, or null after one

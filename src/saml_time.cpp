@@ -59,7 +59,7 @@ bool readZone(const std::string& text, std::string::size_type pos, long long* of
 
 }  // namespace
 
-bool parseDateTime(const std::string& text, long long* secondsSinceEpoch) {
+bool parseDateTime(const std::string& text, long long* secondsSinceEpoch, bool* fractional) {
     std::string::size_type pos = 0;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (!readDigits(text, pos, 4, &year) || !expect(text, pos, '-') ||
@@ -70,14 +70,19 @@ bool parseDateTime(const std::string& text, long long* secondsSinceEpoch) {
         !readDigits(text, pos, 2, &second)) {
         return false;
     }
-    if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 ||
-        minute > 59 || second > 59) {
+    const bool endOfDay = hour == 24 && minute == 0 && second == 0;
+    if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) ||
+        (hour > 23 && !endOfDay) || minute > 59 || second > 59) {
         return false;
     }
+    *fractional = false;
     if (pos < text.size() && text[pos] == '.') {
         const std::string::size_type fractionStart = ++pos;
-        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') ++pos;
-        if (pos == fractionStart) return false;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+            if (text[pos] != '0') *fractional = true;
+            ++pos;
+        }
+        if (pos == fractionStart || (endOfDay && *fractional)) return false;
     }
     long long offset = 0;
     if (!readZone(text, pos, &offset)) return false;

@@ -8,10 +8,13 @@
 namespace corvane {
 namespace internal {
 
-// "YYYY-MM-DDThh:mm:ss[.fraction](Z|+hh:mm|-hh:mm)". The fraction is
-// dropped; a time stamp without a time zone is refused, since it names no
-// instant. False when the text is not such a time stamp.
-bool parseDateTime(const std::string& text, long long* secondsSinceEpoch);
+// "YYYY-MM-DDThh:mm:ss[.fraction](Z|+hh:mm|-hh:mm)", "24:00:00" being the
+// end of the day. *secondsSinceEpoch receives the whole seconds, and
+// *fractional whether a non-zero fraction followed them (so that a caller
+// can round towards the strict side). A time stamp without a time zone is
+// refused, since it names no instant. False when the text is not such a
+// time stamp.
+bool parseDateTime(const std::string& text, long long* secondsSinceEpoch, bool* fractional);
 
 }  // namespace internal
 }  // namespace corvane
