@@ -57,8 +57,7 @@ public:
     // *samlAuthnRequest: 0 on success; -8 after a signing failure, with the
     // unsigned request left there. samlAuthnRequest must not be null.
     virtual int createAuthnRequest(std::string* samlAuthnRequest, const std::string& destination,
-                                   const std::string& issuer,
-                                   const std::string& spKeyAndCert) = 0;
+                                   const std::string& issuer, const std::string& spKeyAndCert) = 0;
 
     // Starts libxml2, xmlsec1 and its OpenSSL back end: 0, or -1 with the
     // reason logged at level 1. Call once, before any other thread uses

@@ -16,8 +16,8 @@
 // Preconditions of the host are checked in every build type. The report
 // names the library ("src/Corvane") rather than the file the check lives
 // in, so hosts see one stable name whatever the source layout.
-#define CORVANE_ASSERT(expr)                                                          \
-    ((expr) ? static_cast<void>(0)                                                    \
+#define CORVANE_ASSERT(expr)                                                           \
+    ((expr) ? static_cast<void>(0)                                                     \
             : __assert_fail(#expr, "src/Corvane", static_cast<unsigned int>(__LINE__), \
                             __PRETTY_FUNCTION__))
 

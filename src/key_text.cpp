@@ -29,8 +29,7 @@ bool lineNamesPrivateKey(const std::string& text, std::string::size_type lineSta
 // End of the private-key block that starts at begin: the end of its
 // "-----END ... PRIVATE KEY-----" line, or the end of the text when the
 // block is never closed (withholding too much is the safe mistake).
-std::string::size_type endOfPrivateKeyBlock(const std::string& text,
-                                            std::string::size_type begin) {
+std::string::size_type endOfPrivateKeyBlock(const std::string& text, std::string::size_type begin) {
     std::string::size_type pos = begin;
     while ((pos = text.find(kEnd, pos)) != std::string::npos) {
         if (lineNamesPrivateKey(text, pos)) return endOfLine(text, pos);

@@ -27,7 +27,8 @@ const char kUnexpectedRequest[] =
     "allowed";
 const char kNoNameId[] = "SAML assertion carries no usable Subject/NameID";
 const char kNoBearer[] = "SAML assertion has no bearer SubjectConfirmation";
-const char kWrongRecipient[] = "SAML bearer confirmation Recipient \"%s\" is not the ACS URL \"%s\"";
+const char kWrongRecipient[] =
+    "SAML bearer confirmation Recipient \"%s\" is not the ACS URL \"%s\"";
 const char kBadTime[] = "SAML %s %s \"%s\" is missing or not a time stamp";
 const char kExpired[] = "SAML %s expired at %s";
 const char kNotYetValid[] = "SAML %s is not valid before %s";
@@ -168,11 +169,11 @@ Problem bearerDataProblem(xmlNode* confirmation, const LoginExpectations& expect
         return describe(kWrongRecipient, recipient.c_str(), expected.acsUrl.c_str());
     }
     const char* what = "bearer confirmation";
-    Problem problem =
-        boundProblem(data, what, "NotBefore", kNotBefore, false, now, expected.clockSkewSeconds, nullptr);
+    Problem problem = boundProblem(data, what, "NotBefore", kNotBefore, false, now,
+                                   expected.clockSkewSeconds, nullptr);
     if (problem.empty()) {
-        problem = boundProblem(data, what, "NotOnOrAfter", kNotOnOrAfter, true, now, expected.clockSkewSeconds,
-                               expiry);
+        problem = boundProblem(data, what, "NotOnOrAfter", kNotOnOrAfter, true, now,
+                               expected.clockSkewSeconds, expiry);
     }
     return problem.empty() ? inResponseToProblem(data, what, expected) : problem;
 }
@@ -220,8 +221,8 @@ Problem conditionsProblem(xmlNode* assertion, const LoginExpectations& expected,
     Problem problem =
         boundProblem(conditions, what, "NotBefore", kNotBefore, false, now, skew, nullptr);
     if (problem.empty()) {
-        problem = boundProblem(conditions, what, "NotOnOrAfter", kNotOnOrAfter, false, now, skew,
-                               expiry);
+        problem =
+            boundProblem(conditions, what, "NotOnOrAfter", kNotOnOrAfter, false, now, skew, expiry);
     }
     if (!problem.empty()) return problem;
     const std::vector<xmlNode*> restrictions =
@@ -312,8 +313,7 @@ int checkResponseStatus(xmlNode* response) {
 int checkResponseAddressing(xmlNode* response, const LoginExpectations& expected) {
     Problem problem;
     std::string destination;
-    if (attributeValue(response, "Destination", &destination) &&
-        destination != expected.acsUrl) {
+    if (attributeValue(response, "Destination", &destination) && destination != expected.acsUrl) {
         problem = describe(kWrongDestination, destination.c_str(), expected.acsUrl.c_str());
     }
     if (problem.empty()) problem = issuerProblem(response, "response", expected.idpEntityId, false);
@@ -329,7 +329,8 @@ int readCheckedAssertion(xmlNode* assertion, const LoginExpectations& expected, 
     long long confirmationExpiry = 0;
     long long conditionsExpiry = 0;
     Problem problem = atMostOnce(assertion, "assertion", kSamlAssertionNs, "Subject", &subject);
-    if (problem.empty()) problem = issuerProblem(assertion, "assertion", expected.idpEntityId, true);
+    if (problem.empty())
+        problem = issuerProblem(assertion, "assertion", expected.idpEntityId, true);
     if (problem.empty()) problem = nameIdProblem(subject, login);
     if (problem.empty()) problem = bearerProblem(subject, expected, now, &confirmationExpiry);
     if (problem.empty()) problem = conditionsProblem(assertion, expected, now, &conditionsExpiry);

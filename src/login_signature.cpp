@@ -14,10 +14,12 @@ namespace internal {
 
 namespace {
 
-const char kNotSigned[] = "SAML response is signed neither over the Response nor over the Assertion";
+const char kNotSigned[] =
+    "SAML response is signed neither over the Response nor over the Assertion";
 const char kBadReference[] =
     "SAML response signature does not refer to the element it is attached to (%s)";
-const char kNotVerified[] = "SAML response signature over the %s does not verify with any IdP certificate";
+const char kNotVerified[] =
+    "SAML response signature over the %s does not verify with any IdP certificate";
 
 const char* dsigNs() { return reinterpret_cast<const char*>(xmlSecDSigNs); }
 

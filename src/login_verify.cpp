@@ -13,7 +13,8 @@ namespace corvane {
 namespace {
 
 const char kIncomplete[] = "Login expectations are incomplete: %s is missing";
-const char kBadSkew[] = "Login expectations are not usable: the clock skew must be 0 to %ld seconds";
+const char kBadSkew[] =
+    "Login expectations are not usable: the clock skew must be 0 to %ld seconds";
 const long kMaxClockSkewSeconds = 86400;
 const char kNotWellFormed[] = "XML document with SAML token is not well-formed";
 const char kNotResponse[] = "SAML token is not a SAML 2.0 protocol Response";
@@ -22,10 +23,14 @@ const char kAssertionCount[] = "SAML response carries %d assertions, not exactly
 
 int checkExpectations(const LoginExpectations& expected) {
     const char* missing = nullptr;
-    if (expected.idpEntityId.empty()) missing = "the IdP entity ID";
-    else if (expected.idpCertificates.empty()) missing = "an IdP certificate";
-    else if (expected.spEntityId.empty()) missing = "the SP entity ID";
-    else if (expected.acsUrl.empty()) missing = "the ACS URL";
+    if (expected.idpEntityId.empty())
+        missing = "the IdP entity ID";
+    else if (expected.idpCertificates.empty())
+        missing = "an IdP certificate";
+    else if (expected.spEntityId.empty())
+        missing = "the SP entity ID";
+    else if (expected.acsUrl.empty())
+        missing = "the ACS URL";
     for (const boost::shared_ptr<const Key>& key : expected.idpCertificates) {
         if (!missing && !key) missing = "an IdP certificate (null key)";
     }
@@ -84,7 +89,8 @@ int verifyLoginResponse(VerifiedLogin* login, const std::string& responseXml,
     status = internal::verifyAssertionSignatures(doc.get(), assertion, expected.idpCertificates);
     if (status == 0) status = internal::checkResponseAddressing(response, expected);
     if (status != 0) return status;
-    const long long now = expected.now >= 0 ? expected.now : static_cast<long long>(std::time(nullptr));
+    const long long now =
+        expected.now >= 0 ? expected.now : static_cast<long long>(std::time(nullptr));
     VerifiedLogin verified;
     status = internal::readCheckedAssertion(assertion, expected, now, &verified);
     if (status != 0) return status;

@@ -32,8 +32,7 @@ int Corvane::verifySamlResponse(std::string& nameId, const std::string& response
     document.Parse(responseXml.c_str(), nullptr, TIXML_ENCODING_UTF8);
     const TiXmlElement* root = document.FirstChildElement();
     if (document.Error() || root == nullptr) {
-        setErrorMessage(kMalformed, document.ErrorDesc(), document.ErrorRow(),
-                        document.ErrorCol());
+        setErrorMessage(kMalformed, document.ErrorDesc(), document.ErrorRow(), document.ErrorCol());
         return -8;
     }
     const TiXmlElement* assertion = firstChildNamed(root, "saml:Assertion");

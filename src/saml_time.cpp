@@ -86,8 +86,8 @@ bool parseDateTime(const std::string& text, long long* secondsSinceEpoch, bool* 
     }
     long long offset = 0;
     if (!readZone(text, pos, &offset)) return false;
-    *secondsSinceEpoch = daysFromCivil(year, month, day) * 86400LL + hour * 3600LL +
-                         minute * 60LL + second - offset;
+    *secondsSinceEpoch =
+        daysFromCivil(year, month, day) * 86400LL + hour * 3600LL + minute * 60LL + second - offset;
     return true;
 }
 

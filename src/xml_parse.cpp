@@ -17,9 +17,8 @@ namespace {
 // parameter) is never declared, so a reference to it is an undeclared
 // entity: the parse fails, or the reference stays empty, and nothing is
 // ever fetched by its URI.
-void declareInternalEntitiesOnly(void* ctx, const xmlChar* name, int type,
-                                 const xmlChar* publicId, const xmlChar* systemId,
-                                 xmlChar* content) {
+void declareInternalEntitiesOnly(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
+                                 const xmlChar* systemId, xmlChar* content) {
     if (type == XML_INTERNAL_GENERAL_ENTITY || type == XML_INTERNAL_PARAMETER_ENTITY ||
         type == XML_INTERNAL_PREDEFINED_ENTITY) {
         xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
@@ -58,7 +57,8 @@ bool startTagsHaveFewAttributes(const std::string& text) {
     for (std::string::size_type i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '<') {
-            const unsigned char next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+            const unsigned char next =
+                i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
             attributes = (next >= 0x80 || next == '_' || next == ':' || isalpha(next)) ? 0 : -1;
             quote = 0;
         } else if (attributes < 0) {
@@ -76,8 +76,8 @@ bool startTagsHaveFewAttributes(const std::string& text) {
     return true;
 }
 
-const int kParseOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR |
-                          XML_PARSE_NOWARNING;
+const int kParseOptions =
+    XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 
 }  // namespace
 

@@ -15,11 +15,16 @@ namespace {
 // Transforms a Reference may name, its digest included.
 bool enableReferenceTransforms(xmlSecDSigCtx* ctx) {
     const xmlSecTransformId allowed[] = {
-        xmlSecTransformEnvelopedId,        xmlSecTransformExclC14NId,
-        xmlSecTransformExclC14NWithCommentsId, xmlSecTransformInclC14NId,
-        xmlSecTransformInclC14NWithCommentsId, xmlSecTransformInclC14N11Id,
-        xmlSecTransformInclC14N11WithCommentsId, xmlSecOpenSSLTransformSha1Id,
-        xmlSecOpenSSLTransformSha256Id,    xmlSecOpenSSLTransformSha384Id,
+        xmlSecTransformEnvelopedId,
+        xmlSecTransformExclC14NId,
+        xmlSecTransformExclC14NWithCommentsId,
+        xmlSecTransformInclC14NId,
+        xmlSecTransformInclC14NWithCommentsId,
+        xmlSecTransformInclC14N11Id,
+        xmlSecTransformInclC14N11WithCommentsId,
+        xmlSecOpenSSLTransformSha1Id,
+        xmlSecOpenSSLTransformSha256Id,
+        xmlSecOpenSSLTransformSha384Id,
         xmlSecOpenSSLTransformSha512Id,
     };
     for (xmlSecTransformId id : allowed) {
@@ -31,12 +36,12 @@ bool enableReferenceTransforms(xmlSecDSigCtx* ctx) {
 // Canonicalization and signature methods SignedInfo may name.
 bool enableSignatureTransforms(xmlSecDSigCtx* ctx) {
     const xmlSecTransformId allowed[] = {
-        xmlSecTransformExclC14NId,          xmlSecTransformExclC14NWithCommentsId,
-        xmlSecTransformInclC14NId,          xmlSecTransformInclC14NWithCommentsId,
-        xmlSecTransformInclC14N11Id,        xmlSecTransformInclC14N11WithCommentsId,
-        xmlSecOpenSSLTransformRsaSha1Id,    xmlSecOpenSSLTransformRsaSha256Id,
-        xmlSecOpenSSLTransformRsaSha384Id,  xmlSecOpenSSLTransformRsaSha512Id,
-        xmlSecOpenSSLTransformEcdsaSha1Id,  xmlSecOpenSSLTransformEcdsaSha256Id,
+        xmlSecTransformExclC14NId,           xmlSecTransformExclC14NWithCommentsId,
+        xmlSecTransformInclC14NId,           xmlSecTransformInclC14NWithCommentsId,
+        xmlSecTransformInclC14N11Id,         xmlSecTransformInclC14N11WithCommentsId,
+        xmlSecOpenSSLTransformRsaSha1Id,     xmlSecOpenSSLTransformRsaSha256Id,
+        xmlSecOpenSSLTransformRsaSha384Id,   xmlSecOpenSSLTransformRsaSha512Id,
+        xmlSecOpenSSLTransformEcdsaSha1Id,   xmlSecOpenSSLTransformEcdsaSha256Id,
         xmlSecOpenSSLTransformEcdsaSha384Id, xmlSecOpenSSLTransformEcdsaSha512Id,
     };
     for (xmlSecTransformId id : allowed) {
