@@ -39,6 +39,7 @@ const char kTruncationMarker[] = "...";
 
 // printf-style formatting into a fixed buffer: at most 1023 characters,
 // "..." appended when the text was cut or formatting failed.
+std::string formatMessage(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 std::string formatMessage(const char* format, va_list args) {
     char buffer[kMessageBufferSize];
     buffer[0] = '\0';

@@ -43,6 +43,14 @@ xmlSecDSigCtx* getSigningContext(const std::string& spKeyAndCert) {
         xmlSecDSigCtxDestroy(ctx);
         return nullptr;
     }
+    // The template is the caller's text: its References may name only this
+    // document, never a file or a network resource, and use only the
+    // algorithms verification accepts.
+    if (!internal::restrictToAllowedAlgorithms(ctx)) {
+        CorvaneBase::setErrorMessage(kNoSigningContext);
+        xmlSecDSigCtxDestroy(ctx);
+        return nullptr;
+    }
     return ctx;
 }
 
