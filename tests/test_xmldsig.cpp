@@ -276,16 +276,26 @@ TEST_F(RecordingTest, VerificationContextHoldsTheNamedCertificateKeyAndRestricts
     EXPECT_EQ(Recorder::errors(), std::vector<std::string>{kKeyNotLoaded});
 }
 
-TEST_F(RecordingTest, SigningContextHoldsTheNamedPrivateKeyAndNothingElse) {
-    boost::shared_ptr<xmlSecDSigCtx> fresh(xmlSecDSigCtxCreate(nullptr), corvane::myXmlSecDSigCtxDestroy);
+// The template is the caller's text: the context lets its References name
+// only this document (never a file or a network resource).
+TEST_F(RecordingTest, SigningContextHoldsTheNamedPrivateKeyAndOnlySameDocumentReferences) {
     boost::shared_ptr<xmlSecDSigCtx> ctx(corvane::getSigningContext(spKeyAndCert()),
                                          corvane::myXmlSecDSigCtxDestroy);
     ASSERT_TRUE(ctx);
     ASSERT_NE(ctx->signKey, nullptr);
     EXPECT_STREQ(reinterpret_cast<const char*>(xmlSecKeyGetName(ctx->signKey)), "SP private key + cert");
-    EXPECT_EQ(ctx->enabledReferenceUris, fresh->enabledReferenceUris);
-    EXPECT_EQ(ctx->flags, fresh->flags);
+    EXPECT_EQ(ctx->enabledReferenceUris,
+              xmlSecTransformUriTypeEmpty | xmlSecTransformUriTypeSameDocument);
     EXPECT_TRUE(Recorder::errors().empty());
+}
+
+TEST_F(RecordingTest, SigningRefusesAReferenceToAFile) {
+    std::string text = "<r>" + signatureTemplate("file:///dev/zero") + "</r>";
+    const std::string before = text;
+    EXPECT_EQ(corvane::signDocument(&text, spKeyAndCert()), -8);
+    EXPECT_EQ(text, before);
+    EXPECT_EQ(Recorder::errors(),
+              std::vector<std::string>{"Can not digitally sign resulting XML document"});
 }
 
 TEST(Deleters, AcceptNull) {

@@ -1,0 +1,414 @@
+// corvane against the cryptography underneath it, single-threaded, in one
+// run so that the ratios compare like with like:
+//   floor/...    OpenSSL RSA-2048 over a SignedInfo-sized input (EVP API);
+//   bare/...     libxml2 + xmlsec1 doing per call what the library does:
+//                parse from memory, load the PEM key, register the root ID,
+//                verify (or sign and serialize), free;
+//   corvane/...  the library's own operations on the same inputs;
+//   part/...     single steps, to explain the ratios;
+//   growth/...   verification from 2 KB to 1 MB (many attributes) and of a
+//                response with 1 MB of padding: time per byte must stay flat.
+// scripts/bench runs it and prints the ratio table.
+//
+// With --profile=OPERATION:N the binary instead runs one operation N times
+// with callgrind's collection switched on around the loop only (see
+// scripts/bench --profile); OPERATION is one of corvane-verify, bare-verify,
+// corvane-create, bare-sign, and corvane-verify or bare-verify followed by
+// -1MiB (the largest growth response) or -padding (the padded one).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include <benchmark/benchmark.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/valid.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <valgrind/callgrind.h>
+#include <xmlsec/keys.h>
+#include <xmlsec/openssl/app.h>
+#include <xmlsec/xmldsig.h>
+#include <xmlsec/xmltree.h>
+
+#include "Corvane.h"
+#include "idp_samples.h"
+
+namespace {
+
+using corvane_samples::Digest;
+using corvane_samples::ResponseShape;
+
+// ---- Inputs, made once before any benchmark runs ----
+
+struct Inputs {
+    std::string idpCert;
+    std::string idpKey;
+    std::string spKeyAndCert;
+    std::string responseSha1;    // realistic IdP response, 5-8 KB
+    std::string responseSha256;
+    std::string signedInfo;      // SignedInfo of responseSha1, for the floors
+    std::string requestTemplate; // what createAuthnRequest hands to signing
+    std::map<std::size_t, std::string> growth;  // by target size
+    std::string padded;          // 1 MB NameID-free padding
+};
+
+Inputs& inputs() {
+    static Inputs in;
+    return in;
+}
+
+void onLog(int, const std::string&) {}
+void onError(const std::string&) {}
+void onId(std::string& id) { id = "_b07c1e2d3f4a5b6c7d8e9f0a1b2c3d4e5"; }
+
+boost::shared_ptr<corvane::CorvaneBase> helper() {
+    return corvane::CorvaneBase::getHelper(onLog, onError, onId);
+}
+
+std::string mustSign(const ResponseShape& shape) {
+    const std::string text = corvane_samples::signedResponse(shape);
+    if (text.empty()) throw std::runtime_error("cannot sign a benchmark response");
+    return text;
+}
+
+std::string between(const std::string& text, const std::string& begin, const std::string& end) {
+    const std::string::size_type from = text.find(begin);
+    const std::string::size_type to = text.find(end, from);
+    return text.substr(from, to + end.size() - from);
+}
+
+// The unsigned request exactly as createAuthnRequest serializes it.
+std::string requestTemplate() {
+    TiXmlDocument document;
+    document.LinkEndChild(new TiXmlDeclaration("1.0", "", ""));
+    document.LinkEndChild(corvane::createAuthnRequestElement("https://idp.example.test/saml2/sso",
+                                                             "https://sp.example.test/saml2/metadata"));
+    std::ostringstream text;
+    text << document;
+    return text.str();
+}
+
+void prepareInputs() {
+    Inputs& in = inputs();
+    in.idpCert = corvane_samples::idpCert();
+    in.idpKey = corvane_samples::idpKey();
+    in.spKeyAndCert = corvane_samples::spKeyAndCert();
+    ResponseShape realistic;
+    in.responseSha1 = mustSign(realistic);
+    realistic.digest = Digest::Sha256;
+    in.responseSha256 = mustSign(realistic);
+    in.signedInfo = between(in.responseSha1, "<ds:SignedInfo>", "</ds:SignedInfo>");
+    in.requestTemplate = requestTemplate();
+
+    ResponseShape lean;
+    lean.keyInfo = false;
+    lean.statements = false;
+    for (std::size_t size : {2u << 10, 8u << 10, 32u << 10, 128u << 10, 512u << 10, 1u << 20}) {
+        lean.extraAttributes = corvane_samples::extraAttributesFor(size, lean);
+        in.growth[size] = mustSign(lean);
+    }
+    lean.extraAttributes = 0;
+    lean.paddingBytes = 1u << 20;
+    in.padded = mustSign(lean);
+}
+
+// ---- The floors: OpenSSL alone ----
+
+struct PkeyFree {
+    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+};
+typedef std::unique_ptr<EVP_PKEY, PkeyFree> PkeyPtr;
+
+PkeyPtr privateKey(const std::string& pem) {
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    PkeyPtr key(PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr));
+    BIO_free(bio);
+    return key;
+}
+
+PkeyPtr certificateKey(const std::string& pem) {
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+    BIO_free(bio);
+    PkeyPtr key(cert ? X509_get_pubkey(cert) : nullptr);
+    X509_free(cert);
+    return key;
+}
+
+std::string rsaSign(EVP_PKEY* key, const EVP_MD* md, const std::string& data) {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    unsigned char sig[512];
+    size_t len = sizeof sig;
+    const bool ok = EVP_DigestSignInit(ctx, nullptr, md, nullptr, key) == 1 &&
+                    EVP_DigestSign(ctx, sig, &len,
+                                   reinterpret_cast<const unsigned char*>(data.data()),
+                                   data.size()) == 1;
+    EVP_MD_CTX_free(ctx);
+    return ok ? std::string(reinterpret_cast<const char*>(sig), len) : std::string();
+}
+
+bool rsaVerify(EVP_PKEY* key, const EVP_MD* md, const std::string& data, const std::string& sig) {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    const bool ok = EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, key) == 1 &&
+                    EVP_DigestVerify(ctx, reinterpret_cast<const unsigned char*>(sig.data()),
+                                     sig.size(),
+                                     reinterpret_cast<const unsigned char*>(data.data()),
+                                     data.size()) == 1;
+    EVP_MD_CTX_free(ctx);
+    return ok;
+}
+
+void floorRsaSign(benchmark::State& state, const EVP_MD* md) {
+    PkeyPtr key = privateKey(inputs().idpKey);
+    for (auto _ : state) {
+        std::string sig = rsaSign(key.get(), md, inputs().signedInfo);
+        if (sig.empty()) state.SkipWithError("RSA signing failed");
+        benchmark::DoNotOptimize(sig);
+    }
+}
+
+void floorRsaVerify(benchmark::State& state, const EVP_MD* md) {
+    PkeyPtr priv = privateKey(inputs().idpKey);
+    PkeyPtr pub = certificateKey(inputs().idpCert);
+    const std::string sig = rsaSign(priv.get(), md, inputs().signedInfo);
+    for (auto _ : state) {
+        if (!rsaVerify(pub.get(), md, inputs().signedInfo, sig)) {
+            state.SkipWithError("RSA verification failed");
+        }
+    }
+}
+
+// ---- The bare xmlsec1 paths ----
+
+xmlSecKey* loadKey(const std::string& pem, xmlSecKeyDataFormat format) {
+    return xmlSecOpenSSLAppKeyLoadMemory(reinterpret_cast<const xmlSecByte*>(pem.data()),
+                                         static_cast<xmlSecSize>(pem.size()), format, nullptr,
+                                         nullptr, nullptr);
+}
+
+bool registerRootId(xmlDoc* doc, xmlNode* root) {
+    xmlAttr* attr = xmlHasProp(root, BAD_CAST "ID");
+    if (attr == nullptr) return false;
+    xmlChar* id = xmlNodeListGetString(doc, attr->children, 1);
+    const bool ok = xmlAddID(nullptr, doc, id, attr) != nullptr;
+    xmlFree(id);
+    return ok;
+}
+
+// Parse, load the certificate, register the root ID, verify, free.
+bool bareVerify(const std::string& xml, const std::string& certPem) {
+    xmlDoc* doc = xmlParseMemory(xml.data(), static_cast<int>(xml.size()));
+    xmlNode* root = doc ? xmlDocGetRootElement(doc) : nullptr;
+    xmlNode* signature = root ? xmlSecFindNode(root, xmlSecNodeSignature, xmlSecDSigNs) : nullptr;
+    bool ok = false;
+    if (signature != nullptr) {
+        xmlSecDSigCtx* ctx = xmlSecDSigCtxCreate(nullptr);
+        ctx->signKey = loadKey(certPem, xmlSecKeyDataFormatCertPem);
+        ctx->enabledReferenceUris = static_cast<xmlSecTransformUriType>(
+            xmlSecTransformUriTypeEmpty | xmlSecTransformUriTypeSameDocument);
+        ok = ctx->signKey != nullptr && registerRootId(doc, root) &&
+             xmlSecDSigCtxVerify(ctx, signature) >= 0 && ctx->status == xmlSecDSigStatusSucceeded;
+        xmlSecDSigCtxDestroy(ctx);
+    }
+    xmlFreeDoc(doc);
+    return ok;
+}
+
+// Parse the request with its template, load the private key, sign,
+// serialize, free.
+bool bareSign(const std::string& xml, const std::string& keyPem, std::string* out) {
+    xmlDoc* doc = xmlParseMemory(xml.data(), static_cast<int>(xml.size()));
+    xmlNode* root = doc ? xmlDocGetRootElement(doc) : nullptr;
+    xmlNode* signature = root ? xmlSecFindNode(root, xmlSecNodeSignature, xmlSecDSigNs) : nullptr;
+    bool ok = false;
+    if (signature != nullptr) {
+        xmlSecDSigCtx* ctx = xmlSecDSigCtxCreate(nullptr);
+        ctx->signKey = loadKey(keyPem, xmlSecKeyDataFormatPem);
+        if (ctx->signKey != nullptr && xmlSecDSigCtxSign(ctx, signature) >= 0) {
+            xmlChar* buffer = nullptr;
+            int size = 0;
+            xmlDocDumpMemory(doc, &buffer, &size);
+            if (buffer != nullptr) {
+                out->assign(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(size));
+                ok = true;
+            }
+            xmlFree(buffer);
+        }
+        xmlSecDSigCtxDestroy(ctx);
+    }
+    xmlFreeDoc(doc);
+    return ok;
+}
+
+void bareVerifyResponse(benchmark::State& state, const std::string* xml) {
+    for (auto _ : state) {
+        if (!bareVerify(*xml, inputs().idpCert)) state.SkipWithError("bare verification failed");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * xml->size()));
+}
+
+void bareSignRequest(benchmark::State& state) {
+    std::string out;
+    for (auto _ : state) {
+        if (!bareSign(inputs().requestTemplate, inputs().spKeyAndCert, &out)) {
+            state.SkipWithError("bare signing failed");
+        }
+    }
+}
+
+// ---- The library ----
+
+void corvaneVerify(benchmark::State& state, const std::string* xml) {
+    boost::shared_ptr<corvane::CorvaneBase> saml = helper();
+    std::string nameId;
+    for (auto _ : state) {
+        if (saml->verifySamlResponse(nameId, *xml, inputs().idpCert) != 0) {
+            state.SkipWithError("verifySamlResponse refused the response");
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * xml->size()));
+    state.SetLabel(std::to_string(xml->size()) + " bytes");
+}
+
+void corvaneCreate(benchmark::State& state) {
+    boost::shared_ptr<corvane::CorvaneBase> saml = helper();
+    std::string request;
+    for (auto _ : state) {
+        if (saml->createAuthnRequest(&request, "https://idp.example.test/saml2/sso",
+                                     "https://sp.example.test/saml2/metadata",
+                                     inputs().spKeyAndCert) != 0) {
+            state.SkipWithError("createAuthnRequest failed");
+        }
+    }
+}
+
+// ---- Single steps ----
+
+void partParseTinyXml(benchmark::State& state) {
+    for (auto _ : state) {
+        TiXmlDocument document;
+        document.Parse(inputs().responseSha1.c_str(), nullptr, TIXML_ENCODING_UTF8);
+        if (document.Error()) state.SkipWithError("TinyXML parse failed");
+    }
+}
+
+void partParseLibxml2(benchmark::State& state) {
+    const std::string& xml = inputs().responseSha1;
+    for (auto _ : state) {
+        xmlDoc* doc = xmlParseMemory(xml.data(), static_cast<int>(xml.size()));
+        if (doc == nullptr) state.SkipWithError("libxml2 parse failed");
+        xmlFreeDoc(doc);
+    }
+}
+
+void partLoadKey(benchmark::State& state, const std::string* pem, xmlSecKeyDataFormat format) {
+    for (auto _ : state) {
+        xmlSecKey* key = loadKey(*pem, format);
+        if (key == nullptr) state.SkipWithError("key load failed");
+        xmlSecKeyDestroy(key);
+    }
+}
+
+void registerAll() {
+    Inputs& in = inputs();
+    benchmark::RegisterBenchmark("floor/rsa_verify_sha1", floorRsaVerify, EVP_sha1());
+    benchmark::RegisterBenchmark("floor/rsa_verify_sha256", floorRsaVerify, EVP_sha256());
+    benchmark::RegisterBenchmark("floor/rsa_sign_sha1", floorRsaSign, EVP_sha1());
+    benchmark::RegisterBenchmark("bare/verify_sha1", bareVerifyResponse, &in.responseSha1);
+    benchmark::RegisterBenchmark("bare/verify_sha256", bareVerifyResponse, &in.responseSha256);
+    benchmark::RegisterBenchmark("bare/sign_request", bareSignRequest);
+    benchmark::RegisterBenchmark("corvane/verifySamlResponse_sha1", corvaneVerify, &in.responseSha1);
+    benchmark::RegisterBenchmark("corvane/verifySamlResponse_sha256", corvaneVerify,
+                                 &in.responseSha256);
+    benchmark::RegisterBenchmark("corvane/createAuthnRequest", corvaneCreate);
+    benchmark::RegisterBenchmark("part/parse_tinyxml", partParseTinyXml);
+    benchmark::RegisterBenchmark("part/parse_libxml2", partParseLibxml2);
+    benchmark::RegisterBenchmark("part/load_cert_pem", partLoadKey, &in.idpCert,
+                                 xmlSecKeyDataFormatCertPem);
+    benchmark::RegisterBenchmark("part/load_private_key_pem", partLoadKey, &in.spKeyAndCert,
+                                 xmlSecKeyDataFormatPem);
+    for (const auto& entry : in.growth) {
+        const std::string size = std::to_string(entry.first);
+        benchmark::RegisterBenchmark(("growth/corvane/" + size).c_str(), corvaneVerify,
+                                     &entry.second);
+        benchmark::RegisterBenchmark(("growth/bare/" + size).c_str(), bareVerifyResponse,
+                                     &entry.second);
+    }
+    benchmark::RegisterBenchmark("growth/corvane/padding_1MiB", corvaneVerify, &in.padded);
+    benchmark::RegisterBenchmark("growth/bare/padding_1MiB", bareVerifyResponse, &in.padded);
+}
+
+// ---- Profiling under callgrind ----
+
+int profile(const std::string& spec) {
+    const std::string::size_type colon = spec.find(':');
+    const std::string op = spec.substr(0, colon);
+    const int count = colon == std::string::npos ? 100 : std::atoi(spec.c_str() + colon + 1);
+    Inputs& in = inputs();
+    boost::shared_ptr<corvane::CorvaneBase> saml = helper();
+    std::string out;
+    int failures = 0;
+    const std::string* response = &in.responseSha1;
+    std::string base = op;
+    for (const char* suffix : {"-1MiB", "-padding"}) {
+        const std::string::size_type at = op.find(suffix);
+        if (at == std::string::npos) continue;
+        response = std::string(suffix) == "-1MiB" ? &in.growth[1u << 20] : &in.padded;
+        base = op.substr(0, at);
+    }
+    auto once = [&]() {
+        if (base == "corvane-verify") {
+            failures += saml->verifySamlResponse(out, *response, in.idpCert) != 0;
+        } else if (base == "bare-verify") {
+            failures += !bareVerify(*response, in.idpCert);
+        } else if (base == "corvane-create") {
+            failures += saml->createAuthnRequest(&out, "https://idp.example.test/saml2/sso",
+                                                 "https://sp.example.test/saml2/metadata",
+                                                 in.spKeyAndCert) != 0;
+        } else if (base == "bare-sign") {
+            failures += !bareSign(in.requestTemplate, in.spKeyAndCert, &out);
+        } else {
+            failures = -1000000;
+        }
+    };
+    once();  // warm-up: first-use initialisation stays out of the counts
+    CALLGRIND_ZERO_STATS;
+    CALLGRIND_TOGGLE_COLLECT;
+    for (int i = 0; i < count; ++i) once();
+    CALLGRIND_TOGGLE_COLLECT;
+    if (failures != 0) {
+        std::fprintf(stderr, "profile %s: %d failures (unknown operation?)\n", op.c_str(), failures);
+        return 1;
+    }
+    std::printf("profiled %s x %d\n", op.c_str(), count);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (helper()->initHelper() != 0) {
+        std::fprintf(stderr, "initHelper failed\n");
+        return 1;
+    }
+    prepareInputs();
+    std::fprintf(stderr, "realistic response: %zu bytes (SHA-1), %zu bytes (SHA-256)\n",
+                 inputs().responseSha1.size(), inputs().responseSha256.size());
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--profile=", 10) == 0) return profile(argv[i] + 10);
+    }
+    registerAll();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    helper()->finiHelper();
+    return 0;
+}

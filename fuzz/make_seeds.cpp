@@ -1,0 +1,112 @@
+// Writes the seed corpora of the fuzz targets into the directory given
+// (normally fuzz/corpus): for verify_response the honest responses signed
+// with the test IdP key and every hostile rewriting of them, for
+// sign_document documents with signature templates, for authn_request
+// destination/issuer pairs. Signing with PKCS#1 v1.5 is deterministic, so a
+// rerun writes the same files.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Corvane.h"
+#include "idp_samples.h"
+
+namespace {
+
+void onLog(int, const std::string&) {}
+void onError(const std::string&) {}
+void onId(std::string& id) { id = "_seed"; }
+
+bool write(const std::string& dir, const std::string& name, const std::string& bytes) {
+    mkdir(dir.c_str(), 0755);
+    std::ofstream out(dir + "/" + name, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    return static_cast<bool>(out);
+}
+
+std::string replaceFirst(std::string text, const std::string& from, const std::string& to) {
+    const std::string::size_type at = text.find(from);
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+std::string dsTemplate(const std::string& uri, bool sha256) {
+    return std::string("<ds:Signature xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\"><ds:SignedInfo>"
+           "<ds:CanonicalizationMethod Algorithm=\"http://www.w3.org/2001/10/xml-exc-c14n#\"/>"
+           "<ds:SignatureMethod Algorithm=\"") +
+           (sha256 ? "http://www.w3.org/2001/04/xmldsig-more#rsa-sha256"
+                   : "http://www.w3.org/2000/09/xmldsig#rsa-sha1") +
+           "\"/><ds:Reference URI=\"" + uri + "\"><ds:Transforms>"
+           "<ds:Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/>"
+           "<ds:Transform Algorithm=\"http://www.w3.org/2001/10/xml-exc-c14n#\"/></ds:Transforms>"
+           "<ds:DigestMethod Algorithm=\"" +
+           (sha256 ? "http://www.w3.org/2001/04/xmlenc#sha256" : "http://www.w3.org/2000/09/xmldsig#sha1") +
+           "\"/><ds:DigestValue></ds:DigestValue></ds:Reference></ds:SignedInfo>"
+           "<ds:SignatureValue></ds:SignatureValue></ds:Signature>";
+}
+
+bool writeVerifySeeds(const std::string& dir) {
+    bool ok = true;
+    for (const corvane_samples::Case& c : corvane_samples::responseCases()) {
+        ok = !c.text.empty() && write(dir, c.name + ".xml", c.text) && ok;
+    }
+    return ok;
+}
+
+bool writeSignSeeds(const std::string& dir) {
+    TiXmlDocument request;
+    request.LinkEndChild(new TiXmlDeclaration("1.0", "", ""));
+    request.LinkEndChild(corvane::createAuthnRequestElement("https://idp.example.test/sso",
+                                                            "https://sp.example.test/metadata"));
+    std::string requestText;
+    requestText << request;
+    // A fixed time keeps the seed the same from run to run.
+    const std::string::size_type instant = requestText.find("IssueInstant=\"") + 14;
+    requestText.replace(instant, requestText.find('"', instant) - instant, "1700000000");
+    corvane_samples::ResponseShape shape;
+    shape.keyInfo = false;
+    const std::string response = corvane_samples::unsignedResponse(shape);
+    return write(dir, "authn-request.xml", requestText) &&
+           write(dir, "response-root-id-reference.xml", response) &&
+           write(dir, "response-empty-reference-sha256.xml",
+                 replaceFirst(response, "URI=\"#" + shape.rootId + "\"", "URI=\"\"")) &&
+           write(dir, "template-in-child.xml",
+                 "<r ID=\"_r1\"><a><v>value</v>" + dsTemplate("", false) + "</a></r>") &&
+           write(dir, "two-templates.xml",
+                 "<r><v>value</v>" + dsTemplate("", true) + "<w>" + dsTemplate("", false) + "</w></r>") &&
+           write(dir, "no-template.xml", "<r><Signature/></r>") &&
+           write(dir, "not-well-formed.xml", "<r><ds:Signature></r>");
+}
+
+bool writeRequestSeeds(const std::string& dir) {
+    const std::string nul(1, '\0');
+    return write(dir, "urls", "https://idp.example.test/saml2/sso" + nul +
+                                  "https://sp.example.test/saml2/metadata") &&
+           write(dir, "markup-characters", "https://idp.example.test/sso?a=1&b=\"2\"<x>" + nul +
+                                               "sp & <co> 'quoted' ]]> &amp; &#x41;") &&
+           write(dir, "utf8-and-white-space", "https://idp.example.test/\xC3\xA9t\xC3\xA9\t\n" + nul +
+                                                  "  sp \r\n issuer \xF0\x9F\x94\x91  ") &&
+           write(dir, "empty", nul);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
+        return 2;
+    }
+    boost::shared_ptr<corvane::CorvaneBase> saml = corvane::CorvaneBase::getHelper(onLog, onError, onId);
+    if (saml->initHelper() != 0) return 1;
+    const std::string root = argv[1];
+    mkdir(root.c_str(), 0755);
+    const bool ok = writeVerifySeeds(root + "/verify_response") &&
+                    writeSignSeeds(root + "/sign_document") &&
+                    writeRequestSeeds(root + "/authn_request");
+    saml->finiHelper();
+    if (!ok) std::fprintf(stderr, "could not write every seed\n");
+    return ok ? 0 : 1;
+}
