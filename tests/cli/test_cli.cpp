@@ -1,0 +1,636 @@
+// The corvane tool driven as a child process: its exit status, standard
+// output and standard error for every command on success and for each
+// class of bad input. Failures of the library are compared with what the
+// same library call reports in this process, so the tool is checked for
+// passing on every error message, in order, with the matching status.
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include "Corvane.h"
+#include "cli_under_test.h"
+#include "corvane_test_support.h"
+#include "subprocess.h"
+
+namespace {
+
+using corvane_cli_test::Finished;
+using corvane_test::Recorder;
+
+const char kDestination[] = "https://idp.example.test/sso";
+const char kIssuer[] = "https://sp.example.test/metadata";
+const char kUser[] = "alice@example.test";
+
+std::vector<std::string> toolCommand() { return CORVANE_CLI_COMMAND; }
+
+// Runs the tool with these arguments and standard input. Whatever the
+// arguments, the tool must end by itself with an exit status.
+Finished corvane(const std::vector<std::string>& args, const std::string& input = "") {
+    std::vector<std::string> argv = toolCommand();
+    argv.insert(argv.end(), args.begin(), args.end());
+    Finished run = corvane_cli_test::runProcess(argv, input);
+    EXPECT_TRUE(run.exited) << "not a normal exit: signal " << run.signal << " " << run.problem;
+    return run;
+}
+
+std::string spKeyPath() { return corvane_test::fixturePath("test-sp-key-and-cert.pem"); }
+std::string idpCertPath() { return corvane_test::fixturePath("test-idp-cert.pem"); }
+
+std::vector<std::string> requestArgs() {
+    return {"request", "--destination", kDestination, "--issuer", kIssuer, "--key", spKeyPath()};
+}
+
+std::string base64(const std::string& bytes) {
+    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]),
+                                       reinterpret_cast<const unsigned char*>(bytes.data()),
+                                       static_cast<int>(bytes.size()));
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+// Decodes one unbroken base64 line; fails the test when it is not one.
+std::string unbase64(const std::string& text) {
+    std::string bytes(text.size() / 4 * 3, '\0');
+    const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(&bytes[0]),
+                                       reinterpret_cast<const unsigned char*>(text.data()),
+                                       static_cast<int>(text.size()));
+    EXPECT_GE(length, 0) << "not base64: " << text;
+    if (length < 0) return "";
+    std::size_t padding = 0;
+    for (auto it = text.rbegin(); it != text.rend() && *it == '='; ++it) ++padding;
+    bytes.resize(static_cast<std::size_t>(length) - padding);
+    return bytes;
+}
+
+std::string wrapLines(const std::string& text, std::size_t width, const std::string& lineBreak) {
+    std::string wrapped;
+    for (std::size_t at = 0; at < text.size(); at += width) {
+        wrapped += text.substr(at, width) + lineBreak;
+    }
+    return wrapped;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+// The stderr lines that start with prefix, without it.
+std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const std::string& line : linesOf(text)) {
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            found.push_back(line.substr(prefix.size()));
+    }
+    return found;
+}
+
+// What the tool must write for the library's error messages.
+std::string errorLines(const std::vector<std::string>& errors) {
+    std::string text;
+    for (const std::string& message : errors) text += "corvane: error: " + message + "\n";
+    return text;
+}
+
+// The value of an attribute of the first start tag with this name.
+std::string attributeOf(const std::string& xml, const std::string& tag, const std::string& name) {
+    std::smatch match;
+    const std::regex pattern("<" + tag + "\\b[^>]*\\s" + name + "=\"([^\"]*)\"");
+    return std::regex_search(xml, match, pattern) ? match[1].str() : std::string("(none)");
+}
+
+// Checks a request the tool printed: built for our destination and issuer,
+// an ID of "_" and 32 hex digits, a signature the SP certificate verifies.
+void expectSignedRequest(const std::string& request) {
+    EXPECT_EQ(attributeOf(request, "samlp:AuthnRequest", "Destination"), kDestination);
+    EXPECT_EQ(corvane_test::elementTexts(request, "Issuer"), std::vector<std::string>{kIssuer});
+    EXPECT_TRUE(std::regex_match(attributeOf(request, "samlp:AuthnRequest", "ID"),
+                                 std::regex("_[0-9a-f]{32}")))
+        << request;
+    EXPECT_EQ(corvane::verifySignature(request, corvane_test::spCert()), 0) << request;
+    Recorder::reset();
+}
+
+class CliTest : public corvane_test::RecordingTest {
+protected:
+    void SetUp() override {
+        RecordingTest::SetUp();
+        std::string pattern = (std::filesystem::temp_directory_path() / "corvane-cli-XXXXXX");
+        ASSERT_NE(::mkdtemp(&pattern[0]), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string writeTemp(const std::string& name, const std::string& text) const {
+        corvane_test::writeFile(path(name), text);
+        return path(name);
+    }
+
+    // The library's verdict on a response, in this process: the status,
+    // with the error messages left in the recorder.
+    static int verifyHere(const std::string& xml, const std::string& cert) {
+        Recorder::reset();
+        std::string nameId;
+        return corvane::CorvaneBase::getHelper(nullptr, nullptr, nullptr)
+            ->verifySamlResponse(nameId, xml, cert);
+    }
+
+    std::string dir_;
+};
+
+// ---------------------------------------------------------------------------
+// corvane request
+
+TEST_F(CliTest, RequestPrintsSignedRequestAndNothingElse) {
+    const Finished run = corvane(requestArgs());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+    expectSignedRequest(run.out);
+}
+
+TEST_F(CliTest, RequestIdsComeFreshFromEachRun) {
+    const Finished first = corvane(requestArgs());
+    const Finished second = corvane(requestArgs());
+    const std::string firstId = attributeOf(first.out, "samlp:AuthnRequest", "ID");
+    EXPECT_NE(firstId, "(none)");
+    EXPECT_NE(firstId, attributeOf(second.out, "samlp:AuthnRequest", "ID"));
+}
+
+TEST_F(CliTest, RequestBase64IsOneLineCarryingTheSignedRequest) {
+    std::vector<std::string> args = requestArgs();
+    args.push_back("--base64");
+    const Finished run = corvane(args);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+    ASSERT_FALSE(run.out.empty());
+    EXPECT_EQ(run.out.back(), '\n');
+    const std::string line = run.out.substr(0, run.out.size() - 1);
+    EXPECT_TRUE(std::regex_match(line, std::regex("[A-Za-z0-9+/]+={0,2}"))) << line;
+    expectSignedRequest(unbase64(line));
+}
+
+TEST_F(CliTest, RequestOutWritesTheFileInsteadOfStandardOutput) {
+    std::vector<std::string> args = requestArgs();
+    args.insert(args.end(), {"--out", path("request.xml")});
+    const Finished run = corvane(args);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    expectSignedRequest(corvane_test::readFile(path("request.xml")));
+}
+
+TEST_F(CliTest, RequestOutDashIsStandardOutput) {
+    std::vector<std::string> args = requestArgs();
+    args.insert(args.end(), {"--out=-"});
+    const Finished run = corvane(args);
+    EXPECT_EQ(run.exitCode, 0);
+    expectSignedRequest(run.out);
+}
+
+TEST_F(CliTest, RequestVerbosityAddsLogLinesByLevel) {
+    std::vector<std::string> quiet = requestArgs();
+    std::vector<std::string> verbose = requestArgs();
+    std::vector<std::string> detailed = requestArgs();
+    verbose.push_back("-v");
+    detailed.insert(detailed.begin(), "-vv");  // before the command works too
+
+    EXPECT_EQ(corvane(quiet).err, "");
+    const Finished levelTwo = corvane(verbose);
+    EXPECT_EQ(levelTwo.exitCode, 0);
+    EXPECT_TRUE(linesStartingWith(levelTwo.err, "corvane: log 3: ").empty()) << levelTwo.err;
+
+    const Finished levelThree = corvane(detailed);
+    EXPECT_EQ(levelThree.exitCode, 0);
+    const std::vector<std::string> detail = linesStartingWith(levelThree.err, "corvane: log 3: ");
+    ASSERT_FALSE(detail.empty()) << levelThree.err;
+    EXPECT_EQ(detail.front().rfind("Private cert: ", 0), 0u) << detail.front();
+    // The key text is shown with its private key withheld.
+    EXPECT_NE(levelThree.err.find(corvane_test::kWithheldMarker), std::string::npos);
+    for (const std::string& secret :
+         corvane_test::privateKeyBodyLines(corvane_test::spKeyAndCert())) {
+        EXPECT_EQ(levelThree.err.find(secret), std::string::npos) << "private key line leaked";
+    }
+}
+
+TEST_F(CliTest, RequestThatCannotBeSignedExits8WithTheLibraryErrorsInOrder) {
+    // A public key cannot sign; the library says why through the error callback.
+    const std::string key = corvane_test::readFixture("test-sp-pubkey.pem");
+    Recorder::reset();
+    std::string request;
+    const int status = corvane::CorvaneBase::getHelper(nullptr, nullptr, nullptr)
+                           ->createAuthnRequest(&request, kDestination, kIssuer, key);
+    ASSERT_EQ(status, -8);
+    const std::vector<std::string> errors = Recorder::errors();
+    ASSERT_FALSE(errors.empty());
+
+    const Finished run = corvane({"request", "--destination", kDestination, "--issuer", kIssuer,
+                                  "--key", corvane_test::fixturePath("test-sp-pubkey.pem")});
+    EXPECT_EQ(run.exitCode, 8);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              errorLines(errors) +
+                  "corvane request: the request could not be signed (library status -8)\n");
+}
+
+// ---------------------------------------------------------------------------
+// corvane verify: accepted responses
+
+TEST_F(CliTest, VerifyPrintsTheNameIdOfAnAcceptedResponse) {
+    const std::string response = writeTemp("response.xml", corvane_test::signedResponse(kUser));
+    const Finished run = corvane({"verify", "--cert", idpCertPath(), response});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, std::string(kUser) + "\n");
+    EXPECT_EQ(run.err, "");
+}
+
+struct AcceptedInput {
+    const char* name;
+    std::vector<std::string> extraArgs;  // "{FILE}" stands for the response file
+    bool onStandardInput;
+    // Turns the signed response text into what the tool is given.
+    std::string (*encode)(const std::string& xml);
+};
+
+std::string asIs(const std::string& xml) { return xml; }
+std::string base64Wrapped(const std::string& xml) { return wrapLines(base64(xml), 76, "\r\n"); }
+// The form value as it travels in a POST body: + / = percent-escaped and
+// the line breaks of a wrapped value as %0D%0A.
+std::string formEncoded(const std::string& xml) {
+    std::string encoded;
+    for (char c : wrapLines(base64(xml), 64, "\r\n")) {
+        static const char kHex[] = "0123456789ABCDEF";
+        const bool plain = std::isalnum(static_cast<unsigned char>(c)) != 0;
+        encoded +=
+            plain ? std::string(1, c) : std::string("%") + kHex[(c >> 4) & 0xf] + kHex[c & 0xf];
+    }
+    return encoded;
+}
+std::string leadingWhiteSpaceBase64(const std::string& xml) { return "\n  " + base64(xml) + "\n"; }
+
+class VerifyAccepts : public CliTest, public ::testing::WithParamInterface<AcceptedInput> {};
+
+TEST_P(VerifyAccepts, EveryFormOfTheSameResponse) {
+    const AcceptedInput& row = GetParam();
+    const std::string input = row.encode(corvane_test::signedResponse(kUser));
+    const std::string file = writeTemp("response.in", input);
+    std::vector<std::string> args = {"verify", "--cert", idpCertPath()};
+    for (const std::string& arg : row.extraArgs) args.push_back(arg == "{FILE}" ? file : arg);
+
+    const Finished run = corvane(args, row.onStandardInput ? input : "");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, std::string(kUser) + "\n");
+    EXPECT_EQ(run.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, VerifyAccepts,
+    ::testing::Values(
+        AcceptedInput{"XmlOnStandardInputAsDash", {"-"}, true, asIs},
+        AcceptedInput{"XmlOnStandardInputWithoutArgument", {}, true, asIs},
+        AcceptedInput{"Base64WrappedDetected", {"{FILE}"}, false, base64Wrapped},
+        AcceptedInput{
+            "Base64WithLeadingWhiteSpaceDetected", {"{FILE}"}, false, leadingWhiteSpaceBase64},
+        AcceptedInput{"Base64Forced", {"--base64", "{FILE}"}, false, base64Wrapped},
+        AcceptedInput{"FormEncodedValueOnStandardInput", {"--base64"}, true, formEncoded}),
+    corvane_test::RowName());
+
+// ---------------------------------------------------------------------------
+// corvane verify: responses the library refuses. The tool passes on the
+// library's messages in order, then one line of its own, and exits with the
+// status's code.
+
+struct RefusedResponse {
+    const char* name;
+    std::string (*response)();
+    std::string (*cert)();
+    int status;  // what the library returns for it
+};
+
+std::string tamperedResponse() {
+    return corvane_test::replaceAll(corvane_test::signedResponse(kUser), kUser,
+                                    "mallory@example.test");
+}
+std::string honestResponse() { return corvane_test::signedResponse(kUser); }
+std::string truncatedResponse() { return corvane_test::signedResponse(kUser).substr(0, 200); }
+std::string unsignedResponse() { return corvane_test::responseTemplate(kUser); }
+
+std::string summaryFor(int status) {
+    if (status == -7) return "corvane verify: the response is not acceptable (library status -7)\n";
+    return "corvane verify: the response is unusable or its signature could not be checked "
+           "(library status -8)\n";
+}
+
+class VerifyRefuses : public CliTest, public ::testing::WithParamInterface<RefusedResponse> {};
+
+TEST_P(VerifyRefuses, WithTheStatusCodeAndTheLibraryErrorsInOrder) {
+    const RefusedResponse& row = GetParam();
+    const std::string xml = row.response();
+    const std::string cert = row.cert();
+    ASSERT_EQ(verifyHere(xml, cert), row.status);
+    const std::vector<std::string> errors = Recorder::errors();
+    ASSERT_FALSE(errors.empty());
+
+    const Finished run =
+        corvane({"verify", "--cert", writeTemp("cert.pem", cert), writeTemp("response.xml", xml)});
+    EXPECT_EQ(run.exitCode, -row.status);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, errorLines(errors) + summaryFor(row.status));
+}
+
+TEST_P(VerifyRefuses, WithVerboseLogLinesAmongTheErrors) {
+    const RefusedResponse& row = GetParam();
+    const std::string xml = row.response();
+    const std::string cert = row.cert();
+    ASSERT_EQ(verifyHere(xml, cert), row.status);
+    const std::vector<std::string> errors = Recorder::errors();
+    const std::vector<std::string> errorLog = Recorder::logAt(1);
+    const std::vector<std::string> warnings = Recorder::logAt(2);
+
+    const Finished run = corvane(
+        {"verify", "-v", "--cert", writeTemp("cert.pem", cert), writeTemp("response.xml", xml)});
+    EXPECT_EQ(run.exitCode, -row.status);
+    EXPECT_EQ(linesStartingWith(run.err, "corvane: error: "), errors);
+    EXPECT_EQ(linesStartingWith(run.err, "corvane: log 1: "), errorLog);
+    EXPECT_EQ(linesStartingWith(run.err, "corvane: log 2: "), warnings);
+    EXPECT_TRUE(linesStartingWith(run.err, "corvane: log 3: ").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, VerifyRefuses,
+    ::testing::Values(
+        RefusedResponse{"NameIdChangedAfterSigning", tamperedResponse, corvane_test::idpCert, -7},
+        RefusedResponse{"SignedByAnotherKey", honestResponse, corvane_test::spCert, -7},
+        RefusedResponse{"NotWellFormed", truncatedResponse, corvane_test::idpCert, -8},
+        RefusedResponse{"SignatureNeverFilledIn", unsignedResponse, corvane_test::idpCert, -7}),
+    corvane_test::RowName());
+
+// ---------------------------------------------------------------------------
+// Bad command lines and unusable inputs: exit 2, nothing on standard output,
+// and exactly one line on standard error that names the input and the reason.
+
+struct BadInput {
+    const char* name;
+    std::vector<std::string> args;  // "{TMP}" stands for a fresh temporary directory
+    std::vector<std::pair<std::string, std::string>> files;  // made in {TMP} first
+    std::string input;                                       // standard input
+    std::string err;                                         // "{TMP}" as above
+};
+
+std::string substituteTmp(std::string text, const std::string& dir) {
+    for (std::size_t at = text.find("{TMP}"); at != std::string::npos;
+         at = text.find("{TMP}", at + dir.size())) {
+        text.replace(at, 5, dir);
+    }
+    return text;
+}
+
+class BadInputs : public CliTest, public ::testing::WithParamInterface<BadInput> {};
+
+TEST_P(BadInputs, ExitWithOneLineNamingTheInput) {
+    const BadInput& row = GetParam();
+    for (const auto& file : row.files) writeTemp(file.first, file.second);
+    std::vector<std::string> args;
+    for (const std::string& arg : row.args) args.push_back(substituteTmp(arg, dir_));
+
+    const Finished run = corvane(args, row.input);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, substituteTmp(row.err, dir_) + "\n");
+}
+
+const std::string kKey = spKeyPath();
+const std::string kCert = idpCertPath();
+const std::string kBase64Xml = "PHNhbWxwOlJlc3BvbnNlLz4=";  // "<samlp:Response/>"
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, BadInputs,
+    ::testing::Values(
+        // The command line.
+        BadInput{"NoCommand", {}, {}, "", "corvane: missing command (try 'corvane --help')"},
+        BadInput{
+            "OnlyVerbosity", {"-vv"}, {}, "", "corvane: missing command (try 'corvane --help')"},
+        BadInput{"UnknownCommand",
+                 {"sign"},
+                 {},
+                 "",
+                 "corvane: unknown command 'sign' (try 'corvane --help')"},
+        BadInput{"UnknownOptionBeforeCommand",
+                 {"--frobnicate", "request"},
+                 {},
+                 "",
+                 "corvane: unknown option '--frobnicate' (try 'corvane --help')"},
+        BadInput{"RequestWithoutDestination",
+                 {"request", "--issuer", "I", "--key", kKey},
+                 {},
+                 "",
+                 "corvane request: missing --destination URL"},
+        BadInput{"RequestWithoutIssuer",
+                 {"request", "--destination", "D", "--key", kKey},
+                 {},
+                 "",
+                 "corvane request: missing --issuer ENTITY"},
+        BadInput{"RequestWithoutKey",
+                 {"request", "--destination", "D", "--issuer", "I"},
+                 {},
+                 "",
+                 "corvane request: missing --key SP.pem"},
+        BadInput{"RequestWithEmptyDestination",
+                 {"request", "--destination=", "--issuer", "I", "--key", kKey},
+                 {},
+                 "",
+                 "corvane request: --destination is empty"},
+        BadInput{"OptionWithoutItsValue",
+                 {"request", "--destination", "D", "--issuer", "I", "--key"},
+                 {},
+                 "",
+                 "corvane request: option --key needs a value"},
+        BadInput{"OptionGivenTwice",
+                 {"request", "--issuer", "I", "--destination", "D", "--issuer", "J", "--key", kKey},
+                 {},
+                 "",
+                 "corvane request: option --issuer given twice"},
+        BadInput{"OptionOfTheOtherCommand",
+                 {"request", "--cert", kCert},
+                 {},
+                 "",
+                 "corvane request: unknown option '--cert' (try 'corvane request --help')"},
+        BadInput{"SwitchGivenAValue",
+                 {"request", "--destination", "D", "--issuer", "I", "--key", kKey, "--base64=yes"},
+                 {},
+                 "",
+                 "corvane request: option --base64 takes no value"},
+        BadInput{"RequestWithStrayArgument",
+                 {"request", "--destination", "D", "--issuer", "I", "--key", kKey, "extra"},
+                 {},
+                 "",
+                 "corvane request: unexpected argument 'extra'"},
+        BadInput{"VerifyWithoutCert",
+                 {"verify", "response.xml"},
+                 {},
+                 "",
+                 "corvane verify: missing --cert IDP.pem"},
+        BadInput{"VerifyWithTwoResponses",
+                 {"verify", "--cert", kCert, "a.xml", "b.xml"},
+                 {},
+                 "",
+                 "corvane verify: unexpected argument 'b.xml' (one response at most)"},
+        // Key and certificate files.
+        BadInput{"KeyFileMissing",
+                 {"request", "--destination", "D", "--issuer", "I", "--key", "{TMP}/absent.pem"},
+                 {},
+                 "",
+                 "corvane request: --key {TMP}/absent.pem: cannot read: No such file or directory"},
+        BadInput{"KeyIsADirectory",
+                 {"request", "--destination", "D", "--issuer", "I", "--key", "{TMP}"},
+                 {},
+                 "",
+                 "corvane request: --key {TMP}: cannot read: Is a directory"},
+        BadInput{"KeyFileEmpty",
+                 {"request", "--destination", "D", "--issuer", "I", "--key", "{TMP}/key.pem"},
+                 {{"key.pem", ""}},
+                 "",
+                 "corvane request: --key {TMP}/key.pem: is empty"},
+        BadInput{"KeyFileOnlyWhiteSpace",
+                 {"request", "--destination", "D", "--issuer", "I", "--key", "{TMP}/key.pem"},
+                 {{"key.pem", " \n\t\r\n"}},
+                 "",
+                 "corvane request: --key {TMP}/key.pem: is empty"},
+        BadInput{"CertFileMissing",
+                 {"verify", "--cert", "{TMP}/absent.pem", "-"},
+                 {},
+                 "",
+                 "corvane verify: --cert {TMP}/absent.pem: cannot read: No such file or directory"},
+        BadInput{"CertFileEmpty",
+                 {"verify", "--cert", "{TMP}/cert.pem", "-"},
+                 {{"cert.pem", ""}},
+                 "",
+                 "corvane verify: --cert {TMP}/cert.pem: is empty"},
+        // Responses.
+        BadInput{"ResponseFileMissing",
+                 {"verify", "--cert", kCert, "{TMP}/absent.xml"},
+                 {},
+                 "",
+                 "corvane verify: response {TMP}/absent.xml: cannot read: No such file or "
+                 "directory"},
+        BadInput{"ResponseFileEmpty",
+                 {"verify", "--cert", kCert, "{TMP}/r.xml"},
+                 {{"r.xml", ""}},
+                 "",
+                 "corvane verify: response {TMP}/r.xml: is empty"},
+        BadInput{"ResponseOnStandardInputEmpty",
+                 {"verify", "--cert", kCert},
+                 {},
+                 "",
+                 "corvane verify: response (standard input): is empty"},
+        BadInput{"ResponseNeitherXmlNorBase64",
+                 {"verify", "--cert", kCert, "-"},
+                 {},
+                 kBase64Xml.substr(0, 8) + "!" + kBase64Xml.substr(8),
+                 "corvane verify: response (standard input): neither XML (no '<' at the start) "
+                 "nor base64: unexpected character '!' at offset 8"},
+        BadInput{"Base64OfWrongLength",
+                 {"verify", "--cert", kCert, "-"},
+                 {},
+                 kBase64Xml.substr(1),
+                 "corvane verify: response (standard input): neither XML (no '<' at the start) "
+                 "nor base64: length 23 (white space skipped) is not a multiple of 4"},
+        BadInput{"Base64PaddingInside",
+                 {"verify", "--cert", kCert, "-"},
+                 {},
+                 "PH=h" + kBase64Xml,
+                 "corvane verify: response (standard input): neither XML (no '<' at the start) "
+                 "nor base64: unexpected character '=' at offset 2"},
+        BadInput{"Base64ControlCharacter",
+                 {"verify", "--cert", kCert, "{TMP}/r.b64"},
+                 {{"r.b64",
+                   "PHNh\x01"
+                   "bWxw"}},
+                 "",
+                 "corvane verify: response {TMP}/r.b64: neither XML (no '<' at the start) nor "
+                 "base64: unexpected character \\x01 at offset 4"},
+        BadInput{"BrokenPercentEscape",
+                 {"verify", "--cert", kCert, "--base64"},
+                 {},
+                 "PHNh%3",
+                 "corvane verify: response (standard input): not valid base64: broken "
+                 "percent-escape at offset 4"},
+        BadInput{"XmlGivenAsForcedBase64",
+                 {"verify", "--base64", "--cert", kCert, "-"},
+                 {},
+                 "<samlp:Response/>",
+                 "corvane verify: response (standard input): not valid base64: unexpected "
+                 "character '<' at offset 0"},
+        // Output.
+        BadInput{"OutIntoMissingDirectory",
+                 {"request", "--destination", "D", "--issuer", "I", "--key", kKey, "--out",
+                  "{TMP}/missing/request.xml"},
+                 {},
+                 "",
+                 "corvane request: --out {TMP}/missing/request.xml: cannot write: No such file "
+                 "or directory"}),
+    corvane_test::RowName());
+
+// ---------------------------------------------------------------------------
+// Help and version
+
+struct HelpCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* firstLine;
+};
+
+class Help : public CliTest, public ::testing::WithParamInterface<HelpCase> {};
+
+TEST_P(Help, GoesToStandardOutputWithExitStatuses) {
+    const HelpCase& row = GetParam();
+    const Finished run = corvane(row.args);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+    const std::vector<std::string> lines = linesOf(run.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), row.firstLine);
+    for (const char* status : {"  0  ", "  2  ", "  3  ", "  7  ", "  8  "}) {
+        EXPECT_NE(run.out.find(std::string("\n") + status), std::string::npos) << status;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, Help,
+    ::testing::Values(
+        HelpCase{"Overview", {"--help"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]"},
+        HelpCase{"OverviewShort", {"-h"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]"},
+        HelpCase{"RequestOption",
+                 {"request", "--help"},
+                 "Usage: corvane request --destination URL --issuer ENTITY --key SP.pem"},
+        HelpCase{"RequestHelpCommand",
+                 {"help", "request"},
+                 "Usage: corvane request --destination URL --issuer ENTITY --key SP.pem"},
+        HelpCase{"VerifyOption",
+                 {"verify", "-h"},
+                 "Usage: corvane verify --cert IDP.pem [RESPONSE.xml|-] [--base64] [-v|-vv]"},
+        HelpCase{"VerifyHelpWithOtherOptions",
+                 {"verify", "--cert", "x.pem", "--help"},
+                 "Usage: corvane verify --cert IDP.pem [RESPONSE.xml|-] [--base64] [-v|-vv]"}),
+    corvane_test::RowName());
+
+TEST_F(CliTest, VersionNamesTheProjectVersion) {
+    const Finished run = corvane({"--version"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, std::string("corvane ") + CORVANE_CLI_VERSION + "\n");
+    EXPECT_EQ(run.err, "");
+}
+
+}  // namespace

@@ -1,0 +1,21 @@
+// Exit statuses of the corvane tool (README.md lists them for users).
+#ifndef CORVANE_CLI_EXIT_CODES_H
+#define CORVANE_CLI_EXIT_CODES_H
+
+namespace corvane_cli {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitOtherFailure = 1,   // a library status without a code of its own, an internal error
+    kExitUsage = 2,          // command line, an input file or the output unusable
+    kExitStartup = 3,        // initHelper failed (-1)
+    kExitNotAcceptable = 7,  // verifySamlResponse: -7
+    kExitUnusable = 8,       // -8: document unusable, or the signature work failed
+};
+
+// The exit status that reports a library status.
+int exitCodeForStatus(int status);
+
+}  // namespace corvane_cli
+
+#endif
