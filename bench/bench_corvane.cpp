@@ -38,6 +38,8 @@
 #include <xmlsec/xmltree.h>
 
 #include "Corvane.h"
+#include "CorvaneLogin.h"
+#include "CorvaneStandard.h"
 #include "idp_samples.h"
 
 namespace {
@@ -289,6 +291,40 @@ void corvaneCreate(benchmark::State& state) {
     }
 }
 
+// Profile-checked verification with the IdP certificate loaded once, on the
+// same response, every check included (the clock is inside its window).
+void corvaneVerifyLogin(benchmark::State& state, const std::string* xml) {
+    corvane::LoginExpectations expected;
+    expected.idpEntityId = "https://idp.example.test/saml2/metadata";
+    expected.idpCertificates = {corvane::Key::loadCertificate(inputs().idpCert)};
+    expected.spEntityId = "https://sp.example.test/saml2/metadata";
+    expected.acsUrl = "https://sp.example.test/saml2/acs";
+    expected.requestId = "_4c1d8e0f2a3b4c5d6e7f8091a2b3c4d5";
+    expected.now = 1714641300;  // 2024-05-02T09:15:00Z
+    corvane::VerifiedLogin login;
+    for (auto _ : state) {
+        if (corvane::verifyLoginResponse(&login, *xml, expected) != 0) {
+            state.SkipWithError("verifyLoginResponse refused the response");
+        }
+    }
+}
+
+// A standard request signed with the SP key loaded once.
+void corvaneCreateStandard(benchmark::State& state) {
+    const boost::shared_ptr<const corvane::Key> key =
+        corvane::Key::loadPrivateKey(inputs().spKeyAndCert);
+    corvane::StandardRequestOptions options;
+    options.destination = "https://idp.example.test/saml2/sso";
+    options.issuer = "https://sp.example.test/saml2/metadata";
+    options.acsUrl = "https://sp.example.test/saml2/acs";
+    std::string request;
+    for (auto _ : state) {
+        if (!key || corvane::createStandardAuthnRequest(&request, options, *key) != 0) {
+            state.SkipWithError("createStandardAuthnRequest failed");
+        }
+    }
+}
+
 // ---- Single steps ----
 
 void partParseTinyXml(benchmark::State& state) {
@@ -328,6 +364,9 @@ void registerAll() {
     benchmark::RegisterBenchmark("corvane/verifySamlResponse_sha256", corvaneVerify,
                                  &in.responseSha256);
     benchmark::RegisterBenchmark("corvane/createAuthnRequest", corvaneCreate);
+    benchmark::RegisterBenchmark("corvane/verifyLoginResponse_sha1", corvaneVerifyLogin,
+                                 &in.responseSha1);
+    benchmark::RegisterBenchmark("corvane/createStandardAuthnRequest", corvaneCreateStandard);
     benchmark::RegisterBenchmark("part/parse_tinyxml", partParseTinyXml);
     benchmark::RegisterBenchmark("part/parse_libxml2", partParseLibxml2);
     benchmark::RegisterBenchmark("part/load_cert_pem", partLoadKey, &in.idpCert,
