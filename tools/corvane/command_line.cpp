@@ -1,31 +1,58 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <set>
+#include <vector>
 
 namespace corvane_cli {
 
 namespace {
 
 // An option of a command: either it takes a value, stored in `value`, or
-// it is a switch, stored in `flag`.
+// it is a switch, stored in `flag`. A listed option may be given again;
+// each of its values is also appended to Options::certFiles.
 struct OptionSpec {
     const char* name;
     std::string Options::*value;
     bool Options::*flag;
+    bool listed;
 };
 
 const OptionSpec kRequestOptions[] = {
-    {"--destination", &Options::destination, nullptr},
-    {"--issuer", &Options::issuer, nullptr},
-    {"--key", &Options::keyFile, nullptr},
-    {"--out", &Options::outFile, nullptr},
-    {"--base64", nullptr, &Options::base64},
+    {"--destination", &Options::destination, nullptr, false},
+    {"--issuer", &Options::issuer, nullptr, false},
+    {"--key", &Options::keyFile, nullptr, false},
+    {"--out", &Options::outFile, nullptr, false},
+    {"--base64", nullptr, &Options::base64, false},
+    {"--standard", nullptr, &Options::standard, false},
+    {"--redirect", &Options::redirect, nullptr, false},
+    {"--acs", &Options::acsUrl, nullptr, false},
+    {"--name-id-format", &Options::nameIdFormat, nullptr, false},
+    {"--relay-state", &Options::relayState, nullptr, false},
+    {"--sha1", nullptr, &Options::sha1, false},
+    {"--key-info", nullptr, &Options::keyInfo, false},
 };
 
 const OptionSpec kVerifyOptions[] = {
-    {"--cert", &Options::certFile, nullptr},
-    {"--base64", nullptr, &Options::base64},
+    {"--cert", &Options::certFile, nullptr, true},
+    {"--base64", nullptr, &Options::base64, false},
+    {"--idp", &Options::idpEntityId, nullptr, false},
+    {"--audience", &Options::audience, nullptr, false},
+    {"--acs", &Options::acsUrl, nullptr, false},
+    {"--request-id", &Options::requestId, nullptr, false},
+    {"--allow-unsolicited", nullptr, &Options::allowUnsolicited, false},
+    {"--skew", &Options::skew, nullptr, false},
+    {"--now", &Options::now, nullptr, false},
+    {"--json", nullptr, &Options::json, false},
+};
+
+const OptionSpec kMetadataOptions[] = {
+    {"--entity-id", &Options::entityId, nullptr, false},
+    {"--acs", &Options::acsUrl, nullptr, false},
+    {"--cert", &Options::certFile, nullptr, false},
+    {"--name-id-format", &Options::nameIdFormat, nullptr, false},
+    {"--out", &Options::outFile, nullptr, false},
 };
 
 // A required option of a command, with the placeholder shown for it.
@@ -35,15 +62,51 @@ struct RequiredOption {
     const char* placeholder;
 };
 
-const RequiredOption kRequestRequired[] = {
-    {"--destination", &Options::destination, "URL"},
-    {"--issuer", &Options::issuer, "ENTITY"},
-    {"--key", &Options::keyFile, "SP.pem"},
+// One form of a command: the options it takes (besides -v and -h), those
+// it needs, and what is said of any other option of the command.
+struct Form {
+    std::vector<std::string> allowed;
+    std::vector<RequiredOption> required;
+    const char* refusal;  // completes "option --name ..."
+    bool manyCerts;
 };
 
-const RequiredOption kVerifyRequired[] = {
-    {"--cert", &Options::certFile, "IDP.pem"},
-};
+const RequiredOption kDestination{"--destination", &Options::destination, "URL"};
+const RequiredOption kIssuer{"--issuer", &Options::issuer, "ENTITY"};
+const RequiredOption kKey{"--key", &Options::keyFile, "SP.pem"};
+const RequiredOption kAcs{"--acs", &Options::acsUrl, "URL"};
+const RequiredOption kCert{"--cert", &Options::certFile, "IDP.pem"};
+
+const Form kPlainRequest{
+    {"--destination", "--issuer", "--key", "--out", "--base64"},
+    {kDestination, kIssuer, kKey},
+    "needs --standard",
+    false};
+const Form kStandardRequest{{"--standard", "--destination", "--issuer", "--key", "--acs", "--sha1",
+                             "--key-info", "--name-id-format", "--out", "--base64"},
+                            {kDestination, kIssuer, kKey, kAcs},
+                            "needs --redirect",
+                            false};
+const Form kRedirectRequest{{"--standard", "--redirect", "--issuer", "--key", "--acs", "--sha1",
+                             "--name-id-format", "--relay-state", "--out"},
+                            {{"--redirect", &Options::redirect, "SSO_URL"}, kIssuer},
+                            "does not go with --redirect",
+                            false};
+const Form kPlainVerify{{"--cert", "--base64"}, {kCert}, "needs --idp", false};
+const Form kLoginVerify{{"--cert", "--base64", "--idp", "--audience", "--acs", "--request-id",
+                         "--allow-unsolicited", "--skew", "--now", "--json"},
+                        {kCert,
+                         {"--idp", &Options::idpEntityId, "ENTITY"},
+                         {"--audience", &Options::audience, "SP_ENTITY"},
+                         kAcs},
+                        "",
+                        true};
+const Form kMetadata{{"--entity-id", "--acs", "--cert", "--name-id-format", "--out"},
+                     {{"--entity-id", &Options::entityId, "ID"},
+                      kAcs,
+                      {"--cert", &Options::certFile, "SP.crt"}},
+                     "",
+                     false};
 
 // Adds the v's of "-v", "-vv", ... and one for "--verbose"; false for any
 // other argument.
@@ -66,6 +129,7 @@ bool isOption(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; 
 Command commandFromWord(const std::string& word) {
     if (word == "request") return Command::Request;
     if (word == "verify") return Command::Verify;
+    if (word == "metadata") return Command::Metadata;
     return Command::None;
 }
 
@@ -107,10 +171,20 @@ public:
         return true;
     }
 
-    // Every required option given, with a non-empty value.
-    template <std::size_t N>
-    bool checkRequired(const RequiredOption (&required)[N]) {
-        for (const RequiredOption& option : required) {
+    // The form the given options select: each option one it takes, no
+    // second --cert unless it takes several, every required one given with
+    // a non-empty value.
+    bool checkForm() {
+        const Form& form = selectedForm();
+        for (const std::string& name : order_) {
+            if (std::find(form.allowed.begin(), form.allowed.end(), name) == form.allowed.end()) {
+                return fail(name_ + ": option " + name + " " + form.refusal);
+            }
+        }
+        if (!form.manyCerts && options_.certFiles.size() > 1) {
+            return fail(name_ + ": option --cert given twice");
+        }
+        for (const RequiredOption& option : form.required) {
             if (seen_.count(option.name) == 0) {
                 return fail(name_ + ": missing " + option.name + " " + option.placeholder);
             }
@@ -122,6 +196,29 @@ public:
     }
 
 private:
+    const Form& selectedForm() const {
+        switch (options_.command) {
+            case Command::Request:
+                if (!options_.standard) return kPlainRequest;
+                return seen_.count("--redirect") != 0 ? kRedirectRequest : kStandardRequest;
+            case Command::Verify:
+                return seen_.count("--idp") != 0 ? kLoginVerify : kPlainVerify;
+            default:
+                return kMetadata;
+        }
+    }
+
+    const OptionSpec* findSpec(const std::string& name) const {
+        switch (options_.command) {
+            case Command::Request:
+                return findOption(kRequestOptions, name);
+            case Command::Verify:
+                return findOption(kVerifyOptions, name);
+            default:
+                return findOption(kMetadataOptions, name);
+        }
+    }
+
     bool fail(const std::string& problem) {
         parsed_.problem = problem;
         return false;
@@ -149,13 +246,13 @@ private:
             name = arg.substr(0, equals);
             value = arg.substr(equals + 1);
         }
-        const OptionSpec* spec = options_.command == Command::Request
-                                     ? findOption(kRequestOptions, name)
-                                     : findOption(kVerifyOptions, name);
+        const OptionSpec* spec = findSpec(name);
         if (spec == nullptr) {
             return fail(name_ + ": unknown option '" + name + "' (try '" + name_ + " --help')");
         }
-        if (!seen_.insert(name).second) return fail(name_ + ": option " + name + " given twice");
+        const bool repeated = !seen_.insert(name).second;
+        if (repeated && !spec->listed) return fail(name_ + ": option " + name + " given twice");
+        if (!repeated) order_.push_back(name);
         if (spec->flag != nullptr) {
             if (inlineValue) return fail(name_ + ": option " + name + " takes no value");
             options_.*(spec->flag) = true;
@@ -166,6 +263,10 @@ private:
             value = argv_[++index_];
         }
         options_.*(spec->value) = value;
+        if (spec->listed) {
+            if (value.empty()) return fail(name_ + ": " + name + " is empty");
+            options_.certFiles.push_back(value);
+        }
         return true;
     }
 
@@ -176,6 +277,7 @@ private:
     const std::string name_;
     int index_ = 0;
     std::set<std::string> seen_;
+    std::vector<std::string> order_;  // the options given, first mention first
 };
 
 // Options before the command word: verbosity, help, version. Returns the
@@ -207,6 +309,8 @@ std::string commandName(Command command) {
             return "corvane request";
         case Command::Verify:
             return "corvane verify";
+        case Command::Metadata:
+            return "corvane metadata";
         case Command::None:
             break;
     }
@@ -238,11 +342,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     if (!parser.parse(index + 1)) return parsed;
     if (options.verbosity > 2) options.verbosity = 2;
     if (options.help) return parsed;
-    if (options.command == Command::Request) {
-        parser.checkRequired(kRequestRequired);
-    } else {
-        parser.checkRequired(kVerifyRequired);
-    }
+    parser.checkForm();
     return parsed;
 }
 

@@ -3,10 +3,11 @@
 #define CORVANE_CLI_COMMAND_LINE_H
 
 #include <string>
+#include <vector>
 
 namespace corvane_cli {
 
-enum class Command { None, Request, Verify };
+enum class Command { None, Request, Verify, Metadata };
 
 struct Options {
     Command command = Command::None;
@@ -19,8 +20,28 @@ struct Options {
     std::string issuer;
     std::string keyFile;
     std::string outFile;  // empty or "-": standard output
-    // verify
+    // request --standard: a signed request built from the options below;
+    // with --redirect SSO_URL the HTTP-Redirect URL instead
+    bool standard = false;
+    std::string redirect;
+    std::string acsUrl;  // also metadata and verify --idp
+    std::string nameIdFormat;  // also metadata
+    std::string relayState;
+    bool sha1 = false;
+    bool keyInfo = false;
+    // metadata
+    std::string entityId;
+    // verify (and metadata: one --cert); every --cert in order in certFiles
     std::string certFile;
+    std::vector<std::string> certFiles;
+    // verify --idp: the profile-checked login
+    std::string idpEntityId;
+    std::string audience;
+    std::string requestId;
+    std::string skew;  // checked as a number by the command
+    std::string now;
+    bool allowUnsolicited = false;
+    bool json = false;
     std::string responseFile;  // empty or "-": standard input
     bool responseGiven = false;
 };
@@ -36,7 +57,7 @@ struct ParsedCommandLine {
 // options are checked unless help or the version was asked for.
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
 
-// "corvane", "corvane request" or "corvane verify": the prefix of messages.
+// "corvane", "corvane request", ...: the prefix of messages.
 std::string commandName(Command command);
 
 }  // namespace corvane_cli

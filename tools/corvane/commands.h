@@ -1,4 +1,4 @@
-// The tool's two commands. Each reads and checks all its inputs before it
+// The tool's commands. Each reads and checks all its inputs before it
 // starts the library, and returns the tool's exit status.
 #ifndef CORVANE_CLI_COMMANDS_H
 #define CORVANE_CLI_COMMANDS_H
@@ -10,8 +10,19 @@ namespace corvane_cli {
 // corvane request: prints (or writes to --out) the signed AuthnRequest.
 int runRequest(const Options& options);
 
+// corvane request --standard: the signed request of CorvaneStandard.h, or
+// with --redirect the HTTP-Redirect URL.
+int runStandardRequest(const Options& options);
+
 // corvane verify: prints the NameID of an accepted response.
 int runVerify(const Options& options);
+
+// corvane verify --idp: checks the response against the SSO profile and
+// prints the verified login.
+int runLoginVerify(const Options& options);
+
+// corvane metadata: prints the SP's metadata.
+int runMetadata(const Options& options);
 
 }  // namespace corvane_cli
 

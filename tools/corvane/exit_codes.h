@@ -11,6 +11,8 @@ enum ExitCode : int {
     kExitStartup = 3,        // initHelper failed (-1)
     kExitNotAcceptable = 7,  // verifySamlResponse: -7
     kExitUnusable = 8,       // -8: document unusable, or the signature work failed
+    kExitUnusableOptions = 9,  // -9: options or expectations incomplete or not usable
+    kExitRefusedLogin = 10,    // -10: verifyLoginResponse: the profile refuses the login
 };
 
 // The exit status that reports a library status.

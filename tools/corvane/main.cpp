@@ -34,7 +34,14 @@ int run(int argc, const char* const* argv) {
         print(stdout, versionText());
         return kExitOk;
     }
-    return options.command == Command::Request ? runRequest(options) : runVerify(options);
+    switch (options.command) {
+        case Command::Request:
+            return options.standard ? runStandardRequest(options) : runRequest(options);
+        case Command::Verify:
+            return options.idpEntityId.empty() ? runVerify(options) : runLoginVerify(options);
+        default:
+            return runMetadata(options);
+    }
 }
 
 }  // namespace
