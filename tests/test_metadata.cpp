@@ -14,6 +14,7 @@
 
 #include "CorvaneStandard.h"
 #include "corvane_test_support.h"
+#include "schema_check.h"
 
 namespace {
 
@@ -36,35 +37,8 @@ const char kUntouched[] = "what the caller's string held before";
 const std::string kMetadataSchema =
     std::string(CORVANE_SCHEMA_DIR) + "/saml-schema-metadata-2.0.xsd";
 
-class TempFile {
-public:
-    explicit TempFile(const std::string& text) {
-        char name[] = "/tmp/corvane-metadata-test-XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd >= 0) close(fd);
-        m_path = name;
-        writeFile(m_path, text);
-    }
-    ~TempFile() { std::remove(m_path.c_str()); }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 ::testing::AssertionResult schemaValid(const std::string& xml) {
-    TempFile file(xml);
-    const std::string command = std::string(CORVANE_XMLLINT) + " --nonet --noout --schema " +
-                                kMetadataSchema + " " + file.path() + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return ::testing::AssertionFailure() << "cannot run xmllint";
-    std::string output;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
-    const int status = pclose(pipe);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << output << "\n" << xml;
+    return validAgainst(kMetadataSchema, xml);
 }
 
 // --- Reading the result ----------------------------------------------------

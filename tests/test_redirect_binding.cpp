@@ -18,6 +18,7 @@
 
 #include "CorvaneStandard.h"
 #include "corvane_test_support.h"
+#include "schema_check.h"
 
 namespace {
 
@@ -31,35 +32,8 @@ const std::string kProtocolSchema =
 
 // --- Schema validation with xmllint -----------------------------------------
 
-class TempFile {
-public:
-    explicit TempFile(const std::string& text) {
-        char name[] = "/tmp/corvane-redirect-test-XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd >= 0) close(fd);
-        m_path = name;
-        writeFile(m_path, text);
-    }
-    ~TempFile() { std::remove(m_path.c_str()); }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 ::testing::AssertionResult schemaValid(const std::string& xml) {
-    TempFile file(xml);
-    const std::string command = std::string(CORVANE_XMLLINT) + " --nonet --noout --schema " +
-                                kProtocolSchema + " " + file.path() + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return ::testing::AssertionFailure() << "cannot run xmllint";
-    std::string output;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
-    const int status = pclose(pipe);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << output << "\n" << xml;
+    return validAgainst(kProtocolSchema, xml);
 }
 
 // --- Taking a query apart, independently of the library -------------------

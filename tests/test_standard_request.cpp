@@ -21,6 +21,7 @@
 
 #include "CorvaneStandard.h"
 #include "corvane_test_support.h"
+#include "schema_check.h"
 #include "internal.h"
 
 namespace {
@@ -55,48 +56,6 @@ const char kEnveloped[] = "http://www.w3.org/2000/09/xmldsig#enveloped-signature
 
 // --- Tools run as subprocesses ---------------------------------------------
 
-// A file holding text, removed when the object goes.
-class TempFile {
-public:
-    explicit TempFile(const std::string& text) {
-        char name[] = "/tmp/corvane-std-test-XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd >= 0) close(fd);
-        m_path = name;
-        writeFile(m_path, text);
-    }
-    ~TempFile() { std::remove(m_path.c_str()); }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-struct Outcome {
-    int exitStatus;
-    std::string output;
-};
-
-Outcome run(const std::string& command) {
-    Outcome outcome{-1, ""};
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return outcome;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, got);
-    const int status = pclose(pipe);
-    outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
-}
-
-::testing::AssertionResult validAgainst(const std::string& schema, const std::string& xml) {
-    TempFile file(xml);
-    const Outcome o = run(std::string(CORVANE_XMLLINT) + " --nonet --noout --schema " + schema +
-                          " " + file.path());
-    if (o.exitStatus == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << o.output << "\n" << xml;
-}
-
 ::testing::AssertionResult schemaValid(const std::string& xml) {
     return validAgainst(kProtocolSchema, xml);
 }
@@ -105,9 +64,9 @@ Outcome run(const std::string& command) {
 // certificate, the request element's ID attribute registered as an ID.
 ::testing::AssertionResult verifiesWithXmlsecTool(const std::string& xml) {
     TempFile file(xml);
-    const Outcome o =
-        run(std::string(CORVANE_XMLSEC1) + " --verify --pubkey-cert-pem " +
-            fixturePath("test-sp-cert.pem") + " --id-attr:ID AuthnRequest " + file.path());
+    const ToolOutcome o =
+        runTool(std::string(CORVANE_XMLSEC1) + " --verify --pubkey-cert-pem " +
+                fixturePath("test-sp-cert.pem") + " --id-attr:ID AuthnRequest " + file.path());
     if (o.exitStatus == 0) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << o.output;
 }
