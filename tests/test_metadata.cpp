@@ -15,6 +15,7 @@
 #include "CorvaneStandard.h"
 #include "corvane_test_support.h"
 #include "schema_check.h"
+#include "xml_read.h"
 
 namespace {
 
@@ -43,16 +44,7 @@ const std::string kMetadataSchema =
 
 // --- Reading the result ----------------------------------------------------
 
-struct Doc {
-    explicit Doc(const std::string& xml)
-        : doc(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "metadata.xml", nullptr,
-                            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING)) {}
-    ~Doc() { xmlFreeDoc(doc); }
-    xmlNode* root() const { return doc ? xmlDocGetRootElement(doc) : nullptr; }
-    xmlDoc* doc;
-};
 
-std::string str(const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; }
 
 // "prefix:name{namespace}" of each child element, in order.
 std::vector<std::string> children(const xmlNode* node) {
@@ -65,30 +57,8 @@ std::vector<std::string> children(const xmlNode* node) {
     return out;
 }
 
-const xmlNode* find(const xmlNode* node, const std::string& localName) {
-    for (const xmlNode* c = node ? node->children : nullptr; c; c = c->next) {
-        if (c->type != XML_ELEMENT_NODE) continue;
-        if (str(c->name) == localName) return c;
-        if (const xmlNode* found = find(c, localName)) return found;
-    }
-    return nullptr;
-}
 
-std::string attr(const xmlNode* node, const char* name) {
-    if (node == nullptr || !xmlHasProp(node, BAD_CAST name)) return "<absent>";
-    xmlChar* value = xmlGetProp(node, BAD_CAST name);
-    const std::string text = str(value);
-    xmlFree(value);
-    return text;
-}
 
-std::string text(const xmlNode* node) {
-    if (node == nullptr) return "<absent>";
-    xmlChar* content = xmlNodeGetContent(node);
-    const std::string t = str(content);
-    xmlFree(content);
-    return t;
-}
 
 std::string pemBody(const std::string& pem) {
     std::string body;

@@ -22,6 +22,7 @@
 #include "CorvaneStandard.h"
 #include "corvane_test_support.h"
 #include "schema_check.h"
+#include "xml_read.h"
 #include "internal.h"
 
 namespace {
@@ -73,16 +74,7 @@ const char kEnveloped[] = "http://www.w3.org/2000/09/xmldsig#enveloped-signature
 
 // --- Reading the result ----------------------------------------------------
 
-struct Doc {
-    explicit Doc(const std::string& xml)
-        : doc(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "request.xml", nullptr,
-                            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING)) {}
-    ~Doc() { xmlFreeDoc(doc); }
-    xmlNode* root() const { return doc ? xmlDocGetRootElement(doc) : nullptr; }
-    xmlDoc* doc;
-};
 
-std::string str(const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; }
 
 // "prefix:name" of each child element, in order.
 std::vector<std::string> childNames(const xmlNode* node) {
@@ -94,32 +86,8 @@ std::vector<std::string> childNames(const xmlNode* node) {
     return names;
 }
 
-// The first descendant element with this local name, or null.
-const xmlNode* find(const xmlNode* node, const std::string& localName) {
-    for (const xmlNode* c = node ? node->children : nullptr; c; c = c->next) {
-        if (c->type != XML_ELEMENT_NODE) continue;
-        if (str(c->name) == localName) return c;
-        if (const xmlNode* found = find(c, localName)) return found;
-    }
-    return nullptr;
-}
 
-// The attribute's value, or "<absent>".
-std::string attr(const xmlNode* node, const char* name) {
-    if (node == nullptr || !xmlHasProp(node, BAD_CAST name)) return "<absent>";
-    xmlChar* value = xmlGetProp(node, BAD_CAST name);
-    const std::string text = str(value);
-    xmlFree(value);
-    return text;
-}
 
-std::string text(const xmlNode* node) {
-    if (node == nullptr) return "<absent>";
-    xmlChar* content = xmlNodeGetContent(node);
-    const std::string t = str(content);
-    xmlFree(content);
-    return t;
-}
 
 std::vector<std::string> transformAlgorithms(const xmlNode* root) {
     std::vector<std::string> out;
