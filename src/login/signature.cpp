@@ -1,0 +1,144 @@
+// The signatures that make an assertion authentic in a login response.
+#include <set>
+
+#include <xmlsec/keys.h>
+#include <xmlsec/strings.h>
+#include <xmlsec/xmldsig.h>
+
+#include "Corvane.h"
+#include "frame/handles.h"
+#include "xmldsig/signature_layer.h"
+#include "login/login_internal.h"
+#include "xml/tree.h"
+
+namespace corvane {
+namespace internal {
+
+namespace {
+
+const char kNotSigned[] =
+    "SAML response is signed neither over the Response nor over the Assertion";
+const char kBadReference[] =
+    "SAML response signature does not refer to the element it is attached to (%s)";
+const char kNotVerified[] =
+    "SAML response signature over the %s does not verify with any IdP certificate";
+
+const char* dsigNs() { return reinterpret_cast<const char*>(xmlSecDSigNs); }
+
+// The element after node in document order within root's subtree, or null.
+xmlNode* nextElementInDocumentOrder(xmlNode* root, xmlNode* node) {
+    for (xmlNode* child = node->children; child != nullptr; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE) return child;
+    }
+    while (node != nullptr && node != root) {
+        for (xmlNode* sibling = node->next; sibling != nullptr; sibling = sibling->next) {
+            if (sibling->type == XML_ELEMENT_NODE) return sibling;
+        }
+        node = node->parent;
+    }
+    return nullptr;
+}
+
+std::string describeMisplacedSignature(const xmlNode* signature) {
+    const xmlNode* parent = signature->parent;
+    const char* name = parent && parent->name ? reinterpret_cast<const char*>(parent->name) : "?";
+    return std::string("SAML response carries a signature inside ") + name +
+           ", where no signature belongs";
+}
+
+bool isIdAttribute(const xmlAttr* attr) {
+    if (attr->ns == nullptr) return xmlStrEqual(attr->name, BAD_CAST "ID");
+    return xmlStrEqual(attr->name, BAD_CAST "id") && xmlStrEqual(attr->ns->href, XML_XML_NAMESPACE);
+}
+
+// A ds:Signature stands only where SAML puts one: directly under the
+// Response or directly under an Assertion (nested ones in Advice included).
+bool signatureWellPlaced(const xmlNode* signature) {
+    const xmlNode* parent = signature->parent;
+    return parent == xmlDocGetRootElement(signature->doc) ||
+           isElement(parent, kSamlAssertionNs, "Assertion");
+}
+
+// One walk over the document, without recursion: every ID (an attribute
+// ID without namespace, or xml:id) is unique, and every ds:Signature is
+// well placed. Otherwise false with the problem described in *problem.
+bool documentStructureSound(xmlNode* root, std::string* problem) {
+    std::set<std::string> seen;
+    for (xmlNode* node = root; node != nullptr; node = nextElementInDocumentOrder(root, node)) {
+        if (isElement(node, dsigNs(), "Signature") && !signatureWellPlaced(node)) {
+            *problem = describeMisplacedSignature(node);
+            return false;
+        }
+        for (xmlAttr* attr = node->properties; attr != nullptr; attr = attr->next) {
+            if (!isIdAttribute(attr)) continue;
+            XmlCharPtr value(xmlNodeListGetString(node->doc, attr->children, 1));
+            const std::string text = value ? reinterpret_cast<const char*>(value.get()) : "";
+            if (!seen.insert(text).second) {
+                *problem = "SAML response contains the ID \"" + text + "\" more than once";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Makes the element's ID attribute resolvable for its signature's Reference.
+void registerId(xmlDoc* doc, xmlNode* element) {
+    xmlAttr* attr = xmlHasNsProp(element, BAD_CAST "ID", nullptr);
+    if (attr == nullptr) return;
+    XmlCharPtr value(xmlNodeListGetString(doc, attr->children, 1));
+    if (value && xmlGetID(doc, value.get()) == nullptr) xmlAddID(nullptr, doc, value.get(), attr);
+}
+
+bool verifiesWithKey(xmlNode* signature, const Key& key) {
+    boost::shared_ptr<xmlSecDSigCtx> ctx(newRestrictedVerificationContext(newKeyValueCopy(key)),
+                                         myXmlSecDSigCtxDestroy);
+    return ctx && xmlSecDSigCtxVerify(ctx.get(), signature) >= 0 &&
+           ctx->status == xmlSecDSigStatusSucceeded;
+}
+
+// The signature attached to element covers it and verifies with a key.
+int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature,
+                            const std::vector<boost::shared_ptr<const Key>>& keys) {
+    const char* what = reinterpret_cast<const char*>(element->name);
+    if (!referenceCoversElement(doc, element, signature)) {
+        CorvaneBase::setErrorMessage(kBadReference, what);
+        return -7;
+    }
+    for (const boost::shared_ptr<const Key>& key : keys) {
+        if (key && verifiesWithKey(signature, *key)) return 0;
+    }
+    CorvaneBase::setErrorMessage(kNotVerified, what);
+    return -7;
+}
+
+}  // namespace
+
+int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
+                              const std::vector<boost::shared_ptr<const Key>>& keys) {
+    xmlNode* response = xmlDocGetRootElement(doc);
+    std::string problem;
+    if (!documentStructureSound(response, &problem)) {
+        CorvaneBase::setErrorMessage("%s", problem.c_str());
+        return -7;
+    }
+    xmlNode* responseSignature = firstChildElement(response, dsigNs(), "Signature");
+    xmlNode* assertionSignature = firstChildElement(assertion, dsigNs(), "Signature");
+    if (responseSignature == nullptr && assertionSignature == nullptr) {
+        CorvaneBase::setErrorMessage(kNotSigned);
+        return -7;
+    }
+    registerId(doc, response);
+    registerId(doc, assertion);
+    if (responseSignature != nullptr) {
+        const int status = verifyAttachedSignature(doc, response, responseSignature, keys);
+        if (status != 0) return status;
+    }
+    if (assertionSignature != nullptr) {
+        return verifyAttachedSignature(doc, assertion, assertionSignature, keys);
+    }
+    return 0;
+}
+
+}  // namespace internal
+}  // namespace corvane

@@ -1,0 +1,103 @@
+// The profile-checked verification of a login response: one libxml2
+// parse, the screening of the hardened verification, the signatures that
+// cover the assertion, then the profile's rules.
+#include <ctime>
+
+#include "Corvane.h"
+#include "frame/assertions.h"
+#include "xml/parse.h"
+#include "login/login_internal.h"
+#include "xml/screening.h"
+#include "xml/tree.h"
+
+namespace corvane {
+
+namespace {
+
+const char kIncomplete[] = "Login expectations are incomplete: %s is missing";
+const char kBadSkew[] =
+    "Login expectations are not usable: the clock skew must be 0 to %ld seconds";
+const long kMaxClockSkewSeconds = 86400;
+const char kNotWellFormed[] = "XML document with SAML token is not well-formed";
+const char kNotResponse[] = "SAML token is not a SAML 2.0 protocol Response";
+const char kEncrypted[] = "SAML response carries an EncryptedAssertion, which is not supported";
+const char kAssertionCount[] = "SAML response carries %d assertions, not exactly one";
+
+int checkExpectations(const LoginExpectations& expected) {
+    const char* missing = nullptr;
+    if (expected.idpEntityId.empty())
+        missing = "the IdP entity ID";
+    else if (expected.idpCertificates.empty())
+        missing = "an IdP certificate";
+    else if (expected.spEntityId.empty())
+        missing = "the SP entity ID";
+    else if (expected.acsUrl.empty())
+        missing = "the ACS URL";
+    for (const boost::shared_ptr<const Key>& key : expected.idpCertificates) {
+        if (!missing && !key) missing = "an IdP certificate (null key)";
+    }
+    if (missing != nullptr) {
+        CorvaneBase::setErrorMessage(kIncomplete, missing);
+        return -9;
+    }
+    if (expected.clockSkewSeconds < 0 || expected.clockSkewSeconds > kMaxClockSkewSeconds) {
+        CorvaneBase::setErrorMessage(kBadSkew, kMaxClockSkewSeconds);
+        return -9;
+    }
+    return 0;
+}
+
+// The one saml:Assertion directly under the response, or null after one
+// message.
+xmlNode* singleAssertion(xmlNode* response) {
+    using internal::childElements;
+    if (!childElements(response, internal::kSamlAssertionNs, "EncryptedAssertion").empty()) {
+        CorvaneBase::setErrorMessage(kEncrypted);
+        return nullptr;
+    }
+    const std::vector<xmlNode*> assertions =
+        childElements(response, internal::kSamlAssertionNs, "Assertion");
+    if (assertions.size() != 1) {
+        CorvaneBase::setErrorMessage(kAssertionCount, static_cast<int>(assertions.size()));
+        return nullptr;
+    }
+    return assertions.front();
+}
+
+}  // namespace
+
+int verifyLoginResponse(VerifiedLogin* login, const std::string& responseXml,
+                        const LoginExpectations& expected) {
+    CORVANE_ASSERT(login);
+    int status = checkExpectations(expected);
+    if (status != 0) return status;
+    if (!internal::screenResponseText(responseXml)) return -8;
+    boost::shared_ptr<xmlDoc> doc(internal::parseXmlSafely(responseXml), myXmlFreeDoc);
+    xmlNode* response = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    if (response == nullptr) {
+        CorvaneBase::setErrorMessage(kNotWellFormed);
+        return -8;
+    }
+    if (!internal::isElement(response, internal::kSamlProtocolNs, "Response")) {
+        CorvaneBase::setErrorMessage(kNotResponse);
+        return -10;
+    }
+    // An IdP's error response is often unsigned: its status is reported as
+    // it stands. Everything else is read only once the signatures hold.
+    status = internal::checkResponseStatus(response);
+    if (status != 0) return status;
+    xmlNode* assertion = singleAssertion(response);
+    if (assertion == nullptr) return -10;
+    status = internal::verifyAssertionSignatures(doc.get(), assertion, expected.idpCertificates);
+    if (status == 0) status = internal::checkResponseAddressing(response, expected);
+    if (status != 0) return status;
+    const long long now =
+        expected.now >= 0 ? expected.now : static_cast<long long>(std::time(nullptr));
+    VerifiedLogin verified;
+    status = internal::readCheckedAssertion(assertion, expected, now, &verified);
+    if (status != 0) return status;
+    *login = verified;
+    return 0;
+}
+
+}  // namespace corvane

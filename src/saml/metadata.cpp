@@ -1,0 +1,148 @@
+// SP metadata: the md:EntityDescriptor a host hands to its IdP, built
+// with libxml2's tree in schema order and serialized once.
+#include <xmlsec/strings.h>
+
+#include "CorvaneStandard.h"
+#include "Corvane.h"
+#include "frame/assertions.h"
+#include "frame/handles.h"
+#include "xml/build.h"
+
+namespace corvane {
+
+namespace {
+
+const char kMissingEntityId[] = "Metadata entityID is empty";
+const char kEntityIdTooLong[] = "Metadata entityID is longer than 1024 characters";
+const char kMissingAcsUrl[] = "Metadata AssertionConsumerService Location is empty";
+const char kNotXmlText[] = "Metadata %s holds characters that XML can not carry";
+const char kNoCertificate[] = "SP key holds no certificate for metadata";
+const char kCannotBuild[] = "Can not build metadata document";
+const char kCannotSerialize[] = "Can not serialize metadata document";
+
+const char kMetadataNs[] = "urn:oasis:names:tc:SAML:2.0:metadata";
+const char kProtocolNs[] = "urn:oasis:names:tc:SAML:2.0:protocol";
+// The metadata schema limits entityID to 1024 characters.
+const long kEntityIdLimit = 1024;
+
+const int kOk = 0;
+const int kUnusable = -8;
+const int kBadOptions = -9;
+
+long characterCount(const std::string& utf8) { return xmlUTF8Strlen(BAD_CAST utf8.c_str()); }
+
+bool textsAreXml(const SpMetadataOptions& o) {
+    const struct {
+        const char* name;
+        const std::string& value;
+    } texts[] = {{"entityID", o.entityId},
+                 {"AssertionConsumerService Location", o.acsUrl},
+                 {"NameIDFormat", o.nameIdFormat}};
+    for (const auto& text : texts) {
+        if (internal::isXmlText(text.value)) continue;
+        CorvaneBase::setErrorMessage(kNotXmlText, text.name);
+        return false;
+    }
+    return true;
+}
+
+int checkOptions(const SpMetadataOptions& o, const Key& key) {
+    if (o.entityId.empty()) {
+        CorvaneBase::setErrorMessage(kMissingEntityId);
+        return kBadOptions;
+    }
+    if (o.acsUrl.empty()) {
+        CorvaneBase::setErrorMessage(kMissingAcsUrl);
+        return kBadOptions;
+    }
+    if (!textsAreXml(o)) return kBadOptions;
+    if (characterCount(o.entityId) > kEntityIdLimit) {
+        CorvaneBase::setErrorMessage(kEntityIdTooLong);
+        return kBadOptions;
+    }
+    if (!key.hasCertificate()) {
+        CorvaneBase::setErrorMessage(kNoCertificate);
+        return kUnusable;
+    }
+    return kOk;
+}
+
+const char* boolText(bool value) { return value ? "true" : "false"; }
+
+// md:KeyDescriptor use="signing" with ds:KeyInfo/ds:X509Data/
+// ds:X509Certificate, the ds namespace declared on KeyInfo.
+bool addSigningKeyDescriptor(xmlNode* descriptor, xmlNs* md, const Key& key) {
+    xmlNode* keyDescriptor = internal::addElement(descriptor, md, "KeyDescriptor");
+    if (!internal::addAttribute(keyDescriptor, "use", "signing")) return false;
+    xmlNode* keyInfo = internal::addElement(keyDescriptor, nullptr, "KeyInfo");
+    xmlNs* ds = keyInfo ? xmlNewNs(keyInfo, xmlSecDSigNs, BAD_CAST "ds") : nullptr;
+    if (ds == nullptr) return false;
+    xmlSetNs(keyInfo, ds);
+    xmlNode* x509Data = internal::addElement(keyInfo, ds, "X509Data");
+    return internal::addTextElement(x509Data, ds, "X509Certificate", key.certificateBase64()) !=
+           nullptr;
+}
+
+bool addAssertionConsumerService(xmlNode* descriptor, xmlNs* md, const std::string& acsUrl) {
+    xmlNode* acs = internal::addElement(descriptor, md, "AssertionConsumerService");
+    return internal::addAttribute(acs, "Binding", kBindingHttpPost) &&
+           internal::addAttribute(acs, "Location", acsUrl) &&
+           internal::addAttribute(acs, "index", "0") &&
+           internal::addAttribute(acs, "isDefault", "true");
+}
+
+// md:SPSSODescriptor with its children in schema order: KeyDescriptor,
+// NameIDFormat, AssertionConsumerService.
+bool addSpSsoDescriptor(xmlNode* entity, xmlNs* md, const SpMetadataOptions& o, const Key& key) {
+    xmlNode* descriptor = internal::addElement(entity, md, "SPSSODescriptor");
+    const bool ok = internal::addAttribute(descriptor, "AuthnRequestsSigned",
+                                           boolText(o.authnRequestsSigned)) &&
+                    internal::addAttribute(descriptor, "WantAssertionsSigned",
+                                           boolText(o.wantAssertionsSigned)) &&
+                    internal::addAttribute(descriptor, "protocolSupportEnumeration", kProtocolNs) &&
+                    addSigningKeyDescriptor(descriptor, md, key);
+    if (!ok) return false;
+    if (!o.nameIdFormat.empty() &&
+        !internal::addTextElement(descriptor, md, "NameIDFormat", o.nameIdFormat)) {
+        return false;
+    }
+    return addAssertionConsumerService(descriptor, md, o.acsUrl);
+}
+
+internal::XmlDocPtr buildMetadata(const SpMetadataOptions& o, const Key& key) {
+    internal::XmlDocPtr doc(xmlNewDoc(BAD_CAST "1.0"));
+    xmlNode* entity =
+        doc ? xmlNewDocNode(doc.get(), nullptr, BAD_CAST "EntityDescriptor", nullptr) : nullptr;
+    if (entity == nullptr) return nullptr;
+    xmlDocSetRootElement(doc.get(), entity);
+    xmlNs* md = xmlNewNs(entity, BAD_CAST kMetadataNs, BAD_CAST "md");
+    if (md == nullptr) return nullptr;
+    xmlSetNs(entity, md);
+    if (!internal::addAttribute(entity, "entityID", o.entityId) ||
+        !addSpSsoDescriptor(entity, md, o, key)) {
+        return nullptr;
+    }
+    return doc;
+}
+
+}  // namespace
+
+int createSpMetadata(std::string* metadata, const SpMetadataOptions& options, const Key& spKey) {
+    CORVANE_ASSERT(metadata);
+    const int status = checkOptions(options, spKey);
+    if (status != kOk) return status;
+    internal::XmlDocPtr doc = buildMetadata(options, spKey);
+    if (!doc) {
+        CorvaneBase::setErrorMessage(kCannotBuild);
+        return kUnusable;
+    }
+    std::string text;
+    if (!internal::serializeXml(doc.get(), &text)) {
+        CorvaneBase::setErrorMessage(kCannotSerialize);
+        return kUnusable;
+    }
+    metadata->swap(text);
+    return kOk;
+}
+
+}  // namespace corvane

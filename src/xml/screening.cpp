@@ -1,0 +1,275 @@
+// A single forward pass over the response text that refuses what would let
+// TinyXML and libxml2 read two different documents, and what would make
+// either of them work out of proportion to the text (deep recursion,
+// quadratic attribute checks). Markup is recognised the way TinyXML
+// recognises it, so the depth found here bounds TinyXML's recursion even on
+// text that is not well-formed.
+#include "xml/screening.h"
+
+#include <strings.h>
+
+#include <cstring>
+
+#include "Corvane.h"
+#include "xml/parse.h"
+
+namespace corvane {
+namespace internal {
+
+namespace {
+
+const char kHasNul[] = "SAML token must not contain NUL characters";
+const char kNotUtf8[] = "SAML token must be encoded in UTF-8";
+const char kBadCharacter[] = "SAML token contains a character that XML does not allow";
+const char kHasDtd[] = "SAML token must not contain a DTD";
+const char kHasPi[] = "SAML token must not contain processing instructions";
+const char kTrailingContent[] = "SAML token must not contain anything after its root element";
+const char kMalformed[] = "Malformed XML in SAML token: %s line: %d col: %d";
+const char kTooDeep[] = "elements nested too deeply";
+const char kTooManyAttributes[] = "element has too many attributes";
+const char kBadDeclaration[] = "XML declaration not closed by '?>'";
+
+typedef std::string::size_type Pos;
+
+bool startsWith(const std::string& text, Pos pos, const char* prefix) {
+    return text.compare(pos, std::strlen(prefix), prefix) == 0;
+}
+
+bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// TinyXML starts an element at '<' followed by a letter, '_' or any byte
+// outside ASCII.
+bool startsElementName(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return u >= 127 || u == '_' || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
+}
+
+void reportMalformedAt(const std::string& text, Pos pos, const char* description) {
+    int line = 1;
+    int col = 1;
+    for (Pos i = 0; i < pos && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            col = 1;
+        } else {
+            ++col;
+        }
+    }
+    CorvaneBase::setErrorMessage(kMalformed, description, line, col);
+}
+
+// The encoding a leading XML declaration names is UTF-8, or none is named.
+bool declaresUtf8OrNothing(const std::string& declaration) {
+    const Pos name = declaration.find("encoding");
+    if (name == std::string::npos) return true;
+    Pos quote = declaration.find_first_of("\"'", name);
+    if (quote == std::string::npos) return false;
+    const Pos close = declaration.find(declaration[quote], quote + 1);
+    if (close == std::string::npos) return false;
+    const std::string value = declaration.substr(quote + 1, close - quote - 1);
+    return strcasecmp(value.c_str(), "UTF-8") == 0 || strcasecmp(value.c_str(), "UTF8") == 0;
+}
+
+enum TextVerdict { kTextSound, kTextNotUtf8, kTextBadCharacter };
+
+// Decodes one UTF-8 sequence strictly (no overlong forms, no surrogates,
+// nothing above U+10FFFF); returns its length, or 0 when malformed.
+std::size_t decodeUtf8(const std::string& text, std::size_t pos, unsigned long* codePoint) {
+    const unsigned char lead = static_cast<unsigned char>(text[pos]);
+    std::size_t length = 0;
+    unsigned long value = 0;
+    unsigned long minimum = 0;
+    if (lead < 0x80) {
+        *codePoint = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, value = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, value = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, value = lead & 0x07, minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (pos + length > text.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        const unsigned char next = static_cast<unsigned char>(text[pos + i]);
+        if ((next & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (next & 0x3F);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    *codePoint = value;
+    return length;
+}
+
+bool isXmlChar(unsigned long c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Every byte belongs to a well-formed UTF-8 sequence of a character XML
+// allows. TinyXML skips a multi-byte character whole without checking
+// what follows its lead byte, and takes U+FEFF for white space: only such
+// text is read the same way by it, by libxml2 and by this scanner. U+FEFF
+// is therefore allowed only as the byte order mark.
+TextVerdict checkCharacters(const std::string& text) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        unsigned long c = 0;
+        const std::size_t length = decodeUtf8(text, pos, &c);
+        if (length == 0) return kTextNotUtf8;
+        if (!isXmlChar(c) || (c == 0xFEFF && pos != 0)) return kTextBadCharacter;
+        pos += length;
+    }
+    return kTextSound;
+}
+
+class ResponseScanner {
+public:
+    explicit ResponseScanner(const std::string& text) : text_(text) {}
+
+    bool run() {
+        if (text_.find('\0') != std::string::npos) return refuse(kHasNul);
+        const TextVerdict verdict = checkCharacters(text_);
+        if (verdict == kTextNotUtf8) return refuse(kNotUtf8);
+        if (verdict == kTextBadCharacter) return refuse(kBadCharacter);
+        if (!skipByteOrderMarkAndDeclaration()) return false;
+        while (pos_ < text_.size()) {
+            if (text_[pos_] != '<') {
+                if (!scanCharacterData()) return false;
+                continue;
+            }
+            if (!scanMarkup()) return false;
+        }
+        return true;
+    }
+
+private:
+    bool refuse(const char* message) {
+        CorvaneBase::setErrorMessage("%s", message);
+        return false;
+    }
+
+    // Unterminated constructs end the scan: the parsers report them.
+    bool stopScan() {
+        pos_ = text_.size();
+        return true;
+    }
+
+    bool skipByteOrderMarkAndDeclaration() {
+        if (startsWith(text_, 0, "\xEF\xBB\xBF")) pos_ = 3;
+        if (!startsWith(text_, pos_, "<?xml") || pos_ + 5 >= text_.size() ||
+            !(isXmlSpace(text_[pos_ + 5]) || text_[pos_ + 5] == '?')) {
+            return true;
+        }
+        // TinyXML ends the declaration at its first '>', libxml2 at "?>":
+        // they must be the same place.
+        const Pos end = text_.find('>', pos_);
+        if (end == std::string::npos) return stopScan();
+        if (text_[end - 1] != '?') {
+            reportMalformedAt(text_, pos_, kBadDeclaration);
+            return false;
+        }
+        if (!declaresUtf8OrNothing(text_.substr(pos_, end - pos_))) return refuse(kNotUtf8);
+        pos_ = end + 1;
+        return true;
+    }
+
+    bool scanCharacterData() {
+        const Pos next = text_.find('<', pos_);
+        const Pos end = next == std::string::npos ? text_.size() : next;
+        if (depth_ == 0) {
+            for (Pos i = pos_; i < end; ++i) {
+                if (isXmlSpace(text_[i])) continue;
+                // Before the root TinyXML stops reading at text and finds no
+                // root; after it, the text would be left unread.
+                return rootClosed_ ? refuse(kTrailingContent) : stopScan();
+            }
+        }
+        pos_ = end;
+        return true;
+    }
+
+    bool scanMarkup() {
+        if (startsWith(text_, pos_, "<!--")) return skipPast("-->", pos_ + 4);
+        if (rootClosed_) return refuse(kTrailingContent);
+        if (startsWith(text_, pos_, "<![CDATA[")) return skipPast("]]>", pos_ + 9);
+        if (startsWith(text_, pos_, "<?")) return refuse(kHasPi);
+        if (startsWith(text_, pos_, "<!")) return refuse(kHasDtd);
+        if (startsWith(text_, pos_, "</")) return scanEndTag();
+        if (pos_ + 1 < text_.size() && startsElementName(text_[pos_ + 1])) return scanStartTag();
+        return skipPast(">", pos_ + 1);  // TinyXML's "unknown" node
+    }
+
+    bool skipPast(const char* terminator, Pos from) {
+        const Pos end = text_.find(terminator, from);
+        if (end == std::string::npos) return stopScan();
+        pos_ = end + std::strlen(terminator);
+        return true;
+    }
+
+    // Outside any element TinyXML reads an end tag as an "unknown" node.
+    bool scanEndTag() {
+        if (depth_ > 0 && --depth_ == 0) rootClosed_ = true;
+        return skipPast(">", pos_ + 2);
+    }
+
+    // A start tag up to its '>', with attribute values skipped whole.
+    bool scanStartTag() {
+        const Pos tagStart = pos_;
+        int attributes = 0;
+        Pos i = pos_ + 1;
+        while (i < text_.size() && text_[i] != '>') {
+            const char c = text_[i];
+            if (c != '=') {
+                ++i;
+                continue;
+            }
+            if (++attributes > kMaxAttributesPerElement) {
+                reportMalformedAt(text_, tagStart, kTooManyAttributes);
+                return false;
+            }
+            i = skipAttributeValue(i + 1);
+        }
+        if (i >= text_.size()) return stopScan();
+        pos_ = i + 1;
+        if (text_[i - 1] == '/') {
+            if (depth_ == 0) rootClosed_ = true;
+            return true;
+        }
+        if (++depth_ > kMaxElementDepth) {
+            reportMalformedAt(text_, tagStart, kTooDeep);
+            return false;
+        }
+        return true;
+    }
+
+    // Skips a quoted value whole; an unquoted one ends at white space, '/'
+    // or '>' as TinyXML reads it. Returns the position after the value, or
+    // the end of the text when the value never ends.
+    Pos skipAttributeValue(Pos i) const {
+        while (i < text_.size() && isXmlSpace(text_[i])) ++i;
+        if (i >= text_.size()) return i;
+        const char quote = text_[i];
+        if (quote == '"' || quote == '\'') {
+            const Pos close = text_.find(quote, i + 1);
+            return close == std::string::npos ? text_.size() : close + 1;
+        }
+        while (i < text_.size() && !isXmlSpace(text_[i]) && text_[i] != '/' && text_[i] != '>') {
+            ++i;
+        }
+        return i;
+    }
+
+    const std::string& text_;
+    Pos pos_ = 0;
+    int depth_ = 0;
+    bool rootClosed_ = false;
+};
+
+}  // namespace
+
+bool screenResponseText(const std::string& text) { return ResponseScanner(text).run(); }
+
+}  // namespace internal
+}  // namespace corvane

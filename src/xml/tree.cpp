@@ -1,0 +1,57 @@
+#include "xml/tree.h"
+
+#include "Corvane.h"
+#include "frame/handles.h"
+
+namespace corvane {
+namespace internal {
+
+const char kSamlAssertionNs[] = "urn:oasis:names:tc:SAML:2.0:assertion";
+const char kSamlProtocolNs[] = "urn:oasis:names:tc:SAML:2.0:protocol";
+
+bool isElement(const xmlNode* node, const char* ns, const char* localName) {
+    if (node == nullptr || node->type != XML_ELEMENT_NODE) return false;
+    if (!xmlStrEqual(node->name, BAD_CAST localName)) return false;
+    const xmlChar* href = node->ns ? node->ns->href : nullptr;
+    if (ns == nullptr) return href == nullptr;
+    return href != nullptr && xmlStrEqual(href, BAD_CAST ns);
+}
+
+xmlNode* firstChildElement(xmlNode* parent, const char* ns, const char* localName) {
+    if (parent == nullptr) return nullptr;
+    for (xmlNode* child = parent->children; child != nullptr; child = child->next) {
+        if (isElement(child, ns, localName)) return child;
+    }
+    return nullptr;
+}
+
+std::vector<xmlNode*> childElements(xmlNode* parent, const char* ns, const char* localName) {
+    std::vector<xmlNode*> found;
+    if (parent == nullptr) return found;
+    for (xmlNode* child = parent->children; child != nullptr; child = child->next) {
+        if (isElement(child, ns, localName)) found.push_back(child);
+    }
+    return found;
+}
+
+bool attributeValue(const xmlNode* element, const char* name, std::string* value) {
+    if (element == nullptr) return false;
+    XmlCharPtr text(xmlGetNoNsProp(element, BAD_CAST name));
+    if (!text) return false;
+    value->assign(reinterpret_cast<const char*>(text.get()));
+    return true;
+}
+
+bool fullCharacterContent(const xmlNode* element, std::string* content) {
+    for (const xmlNode* child = element->children; child != nullptr; child = child->next) {
+        if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) {
+            if (child->content) content->append(reinterpret_cast<const char*>(child->content));
+        } else if (child->type != XML_COMMENT_NODE) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace internal
+}  // namespace corvane

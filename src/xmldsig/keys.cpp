@@ -1,0 +1,145 @@
+// Keys loaded once from PEM text, and the cheap per-use copies that
+// signing and verification contexts receive.
+#include <climits>
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <xmlsec/keys.h>
+#include <xmlsec/openssl/crypto.h>
+#include <xmlsec/openssl/evp.h>
+
+#include "CorvaneStandard.h"
+#include "Corvane.h"
+#include "xml/build.h"
+#include "xmldsig/signature_layer.h"
+
+namespace corvane {
+
+namespace {
+
+const char kSpKeyNotLoaded[] = "Can not load SP private key and certificate";
+const char kCertificateNotLoaded[] = "Can not load IDP public key";
+
+struct BioFree {
+    void operator()(BIO* p) const { BIO_free(p); }
+};
+struct X509Free {
+    void operator()(X509* p) const { X509_free(p); }
+};
+struct OpensslFree {
+    void operator()(unsigned char* p) const { OPENSSL_free(p); }
+};
+struct XmlSecKeyFree {
+    void operator()(xmlSecKey* p) const { xmlSecKeyDestroy(p); }
+};
+typedef std::unique_ptr<xmlSecKey, XmlSecKeyFree> XmlSecKeyPtr;
+
+int refusePassword(char*, int, int, void*) { return -1; }
+
+// The first certificate in the PEM text, or null. Other blocks (keys)
+// are skipped; OpenSSL's error queue is left as it was found.
+std::unique_ptr<X509, X509Free> firstCertificate(const std::string& pem) {
+    if (pem.size() > static_cast<std::string::size_type>(INT_MAX)) return nullptr;
+    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    if (!bio) return nullptr;
+    ERR_set_mark();
+    std::unique_ptr<X509, X509Free> cert(
+        PEM_read_bio_X509(bio.get(), nullptr, refusePassword, nullptr));
+    ERR_pop_to_mark();
+    return cert;
+}
+
+// The certificate's DER in base64, or empty.
+std::string derInBase64(X509* cert) {
+    unsigned char* raw = nullptr;
+    const int size = i2d_X509(cert, &raw);
+    std::unique_ptr<unsigned char, OpensslFree> der(raw);
+    if (size <= 0 || !der) return std::string();
+    return internal::base64Encode(std::string(reinterpret_cast<const char*>(der.get()),
+                                              static_cast<std::string::size_type>(size)));
+}
+
+EVP_PKEY* evpOf(xmlSecKey* key) {
+    xmlSecKeyData* value = xmlSecKeyGetValue(key);
+    return value ? xmlSecOpenSSLEvpKeyDataGetEvp(value) : nullptr;
+}
+
+// The library signs with RSA only, so a private key of any other kind is
+// refused when it is loaded rather than when it is first used.
+bool isRsaPrivateKey(xmlSecKey* key) {
+    EVP_PKEY* evp = evpOf(key);
+    return evp != nullptr && EVP_PKEY_base_id(evp) == EVP_PKEY_RSA &&
+           (xmlSecKeyGetType(key) & xmlSecKeyDataTypePrivate) != 0;
+}
+
+// A certificate beside the private key must certify that key, or the
+// KeyInfo and metadata made from it would name a key that never signs.
+bool certificateMatches(X509* cert, xmlSecKey* key) {
+    ERR_set_mark();
+    const bool matches = X509_check_private_key(cert, evpOf(key)) == 1;
+    ERR_pop_to_mark();
+    return matches;
+}
+
+}  // namespace
+
+void Key::XmlSecKeyDestroy::operator()(xmlSecKey* key) const { xmlSecKeyDestroy(key); }
+
+// Takes ownership of value before anything that may throw.
+Key::Key(xmlSecKey* value, bool privateKey, const std::string& certificate)
+    : m_value(value), m_hasPrivateKey(privateKey), m_certificateBase64(certificate) {}
+
+Key::~Key() {}
+
+boost::shared_ptr<const Key> Key::loadPrivateKey(const std::string& pem) {
+    XmlSecKeyPtr value(internal::loadKeyFromPem(pem, xmlSecKeyDataFormatPem));
+    if (!value || !isRsaPrivateKey(value.get())) {
+        CorvaneBase::setErrorMessage(kSpKeyNotLoaded);
+        return boost::shared_ptr<const Key>();
+    }
+    std::string certificate;
+    std::unique_ptr<X509, X509Free> cert = firstCertificate(pem);
+    if (cert) {
+        certificate = derInBase64(cert.get());
+        if (certificate.empty() || !certificateMatches(cert.get(), value.get())) {
+            CorvaneBase::setErrorMessage(kSpKeyNotLoaded);
+            return boost::shared_ptr<const Key>();
+        }
+    }
+    return boost::shared_ptr<const Key>(new Key(value.release(), true, certificate));
+}
+
+boost::shared_ptr<const Key> Key::loadCertificate(const std::string& pem) {
+    XmlSecKeyPtr value(internal::loadKeyFromPem(pem, xmlSecKeyDataFormatCertPem));
+    std::unique_ptr<X509, X509Free> cert = value ? firstCertificate(pem) : nullptr;
+    const std::string certificate = cert ? derInBase64(cert.get()) : std::string();
+    if (!value || evpOf(value.get()) == nullptr || certificate.empty()) {
+        CorvaneBase::setErrorMessage(kCertificateNotLoaded);
+        return boost::shared_ptr<const Key>();
+    }
+    return boost::shared_ptr<const Key>(new Key(value.release(), false, certificate));
+}
+
+namespace internal {
+
+struct KeyAccess {
+    static xmlSecKey* value(const Key& key) { return key.m_value.get(); }
+};
+
+xmlSecKey* newKeyValueCopy(const Key& key) {
+    XmlSecKeyPtr copy(xmlSecKeyCreate());
+    if (!copy) return nullptr;
+    xmlSecKeyData* value = xmlSecKeyDataDuplicate(xmlSecKeyGetValue(KeyAccess::value(key)));
+    if (value == nullptr) return nullptr;
+    if (xmlSecKeySetValue(copy.get(), value) < 0) {
+        xmlSecKeyDataDestroy(value);
+        return nullptr;
+    }
+    return copy.release();
+}
+
+}  // namespace internal
+}  // namespace corvane

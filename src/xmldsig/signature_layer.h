@@ -1,0 +1,54 @@
+// What the signature layer offers the protocol rooms: keys from PEM text,
+// the allowlists every signature context carries, the binding of a
+// Reference to the element it signs, and document verification.
+#ifndef CORVANE_XMLDSIG_SIGNATURE_LAYER_H
+#define CORVANE_XMLDSIG_SIGNATURE_LAYER_H
+
+#include <string>
+
+#include <libxml/tree.h>
+#include <xmlsec/keys.h>
+#include <xmlsec/xmldsig.h>
+
+namespace corvane {
+
+// Keys loaded once (CorvaneStandard.h).
+class Key;
+
+namespace internal {
+
+// The text with every PEM private-key block replaced by a fixed marker;
+// certificates and any other text are kept as given.
+std::string withPrivateKeysWithheld(const std::string& pemText);
+
+// Loads a key from PEM text in memory, or null; the caller owns it.
+xmlSecKey* loadKeyFromPem(const std::string& pemText, xmlSecKeyDataFormat format);
+
+// A new xmlsec key for one signing or verification context: a copy of the
+// key's value alone (the OpenSSL key shared by reference, no X.509 data,
+// no PEM parsing). Null when xmlsec could not make it; the caller owns it.
+xmlSecKey* newKeyValueCopy(const Key& key);
+
+// Restricts a verification context to same-document References and to
+// the allowed transforms, digests and signature methods; manifests are
+// ignored. False when xmlsec1 could not record the lists.
+bool restrictToAllowedAlgorithms(xmlSecDSigCtx* ctx);
+
+// The signature carries exactly one Reference, and its URI is empty (the
+// whole document, which holds the element) or "#" plus an ID that
+// resolves to the element itself.
+bool referenceCoversElement(xmlDoc* doc, const xmlNode* element, xmlNode* signature);
+
+// A verification context that owns key (destroyed here on failure) and is
+// restricted as restrictToAllowedAlgorithms says; null on failure.
+xmlSecDSigCtx* newRestrictedVerificationContext(xmlSecKey* key);
+
+// Verifies the first ds:Signature of a parsed document (null when the
+// text did not parse), with the statuses and messages of verifySignature.
+// *signature receives the Signature element verified, when one was found.
+int verifyDocumentSignature(xmlDoc* doc, const std::string& idpKey, xmlNode** signature);
+
+}  // namespace internal
+}  // namespace corvane
+
+#endif

@@ -1,0 +1,98 @@
+// Verifying the XML Signature inside a serialized document against a
+// certificate given as PEM text.
+#include <xmlsec/keys.h>
+#include <xmlsec/transforms.h>
+#include <xmlsec/xmltree.h>
+
+#include "Corvane.h"
+#include "xml/parse.h"
+#include "xmldsig/signature_layer.h"
+
+namespace corvane {
+
+namespace {
+const char kNotWellFormed[] = "XML document with SAML token is not well-formed";
+const char kNoSignature[] = "Can not find digital signature of SAML token";
+const char kCannotVerify[] = "Can not verify digital signature of SAML token";
+const char kNoVerificationContext[] = "Can not create signature verification context";
+const char kIdpKeyNotLoaded[] = "Can not load IDP public key";
+const char kRootIdNotRegistered[] =
+    "Can not register ID attribute of saml:Response - signature verification most probably will "
+    "fails";
+const char kIdpKeyName[] = "IdP public key";
+}  // namespace
+
+void myXmlFreeDoc(xmlDoc* doc) {
+    if (doc) xmlFreeDoc(doc);
+}
+
+void myXmlSecDSigCtxDestroy(xmlSecDSigCtx* ctx) {
+    if (ctx) xmlSecDSigCtxDestroy(ctx);
+}
+
+bool registerRootAttrID(xmlDoc* doc) {
+    xmlNode* root = xmlDocGetRootElement(doc);
+    for (xmlAttr* attr = root->properties; attr != nullptr; attr = attr->next) {
+        if (!xmlStrEqual(attr->name, BAD_CAST "ID")) continue;
+        boost::shared_ptr<xmlChar> value(xmlNodeListGetString(doc, attr->children, 1), xmlFree);
+        return xmlAddID(nullptr, doc, value.get(), attr) != nullptr;
+    }
+    return false;
+}
+
+xmlSecDSigCtx* getSignatureVerificationContext(const std::string& idpKey) {
+    xmlSecDSigCtx* ctx = xmlSecDSigCtxCreate(nullptr);
+    if (ctx == nullptr) {
+        CorvaneBase::setErrorMessage(kNoVerificationContext);
+        return nullptr;
+    }
+    ctx->signKey = internal::loadKeyFromPem(idpKey, xmlSecKeyDataFormatCertPem);
+    if (ctx->signKey == nullptr || xmlSecKeySetName(ctx->signKey, BAD_CAST kIdpKeyName) < 0) {
+        CorvaneBase::setErrorMessage(kIdpKeyNotLoaded);
+        xmlSecDSigCtxDestroy(ctx);
+        return nullptr;
+    }
+    if (!internal::restrictToAllowedAlgorithms(ctx)) {
+        CorvaneBase::setErrorMessage(kNoVerificationContext);
+        xmlSecDSigCtxDestroy(ctx);
+        return nullptr;
+    }
+    return ctx;
+}
+
+namespace internal {
+
+int verifyDocumentSignature(xmlDoc* doc, const std::string& idpKey, xmlNode** verified) {
+    xmlNode* root = doc ? xmlDocGetRootElement(doc) : nullptr;
+    if (root == nullptr) {
+        CorvaneBase::setErrorMessage(kNotWellFormed);
+        return -8;
+    }
+    xmlNode* signature = xmlSecFindNode(root, xmlSecNodeSignature, xmlSecDSigNs);
+    if (signature == nullptr) {
+        CorvaneBase::setErrorMessage(kNoSignature);
+        return -8;
+    }
+    if (verified) *verified = signature;
+    boost::shared_ptr<xmlSecDSigCtx> ctx(getSignatureVerificationContext(idpKey),
+                                         myXmlSecDSigCtxDestroy);
+    if (!ctx) return -8;
+    if (!registerRootAttrID(doc)) CorvaneBase::writeToLog(2, kRootIdNotRegistered);
+    // The Reference is checked before xmlsec1 resolves it, so no other
+    // element and no XPointer expression is ever what gets verified.
+    if (!referenceCoversElement(doc, root, signature) ||
+        xmlSecDSigCtxVerify(ctx.get(), signature) < 0) {
+        CorvaneBase::setErrorMessage(kCannotVerify);
+        return -8;
+    }
+    return ctx->status == xmlSecDSigStatusSucceeded ? 0 : 1;
+}
+
+}  // namespace internal
+
+int verifySignature(const std::string& xml, const std::string& idpKey) {
+    boost::shared_ptr<xmlDoc> doc(internal::parseXmlSafely(xml), myXmlFreeDoc);
+    return internal::verifyDocumentSignature(doc.get(), idpKey, nullptr);
+}
+
+}  // namespace corvane
