@@ -38,8 +38,7 @@
 #include <xmlsec/xmltree.h>
 
 #include "Corvane.h"
-#include "CorvaneLogin.h"
-#include "CorvaneStandard.h"
+#include <corvane/corvane.h>
 #include "idp_samples.h"
 
 namespace {
@@ -296,14 +295,13 @@ void corvaneCreate(benchmark::State& state) {
 void corvaneVerifyLogin(benchmark::State& state, const std::string* xml) {
     corvane::LoginExpectations expected;
     expected.idpEntityId = "https://idp.example.test/saml2/metadata";
-    expected.idpCertificates = {corvane::Key::loadCertificate(inputs().idpCert)};
+    expected.idpCertificates = {corvane::Key::loadCertificate(inputs().idpCert).value()};
     expected.spEntityId = "https://sp.example.test/saml2/metadata";
     expected.acsUrl = "https://sp.example.test/saml2/acs";
     expected.requestId = "_4c1d8e0f2a3b4c5d6e7f8091a2b3c4d5";
     expected.now = 1714641300;  // 2024-05-02T09:15:00Z
-    corvane::VerifiedLogin login;
     for (auto _ : state) {
-        if (corvane::verifyLoginResponse(&login, *xml, expected) != 0) {
+        if (!corvane::verifyLoginResponse(*xml, expected).ok()) {
             state.SkipWithError("verifyLoginResponse refused the response");
         }
     }
@@ -311,16 +309,14 @@ void corvaneVerifyLogin(benchmark::State& state, const std::string* xml) {
 
 // A standard request signed with the SP key loaded once.
 void corvaneCreateStandard(benchmark::State& state) {
-    const boost::shared_ptr<const corvane::Key> key =
-        corvane::Key::loadPrivateKey(inputs().spKeyAndCert);
+    const corvane::Result<corvane::KeyPtr> key = corvane::Key::loadPrivateKey(inputs().spKeyAndCert);
     corvane::StandardRequestOptions options;
     options.destination = "https://idp.example.test/saml2/sso";
     options.issuer = "https://sp.example.test/saml2/metadata";
     options.acsUrl = "https://sp.example.test/saml2/acs";
-    std::string request;
     for (auto _ : state) {
-        if (!key || corvane::createStandardAuthnRequest(&request, options, *key) != 0) {
-            state.SkipWithError("createStandardAuthnRequest failed");
+        if (!key.ok() || !corvane::createSignedAuthnRequest(options, *key.value()).ok()) {
+            state.SkipWithError("createSignedAuthnRequest failed");
         }
     }
 }
