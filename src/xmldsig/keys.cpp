@@ -14,6 +14,7 @@
 #include "CorvaneStandard.h"
 #include "Corvane.h"
 #include "xml/build.h"
+#include "xmldsig/key_strength.h"
 #include "xmldsig/signature_layer.h"
 
 namespace corvane {
@@ -22,6 +23,8 @@ namespace {
 
 const char kSpKeyNotLoaded[] = "Can not load SP private key and certificate";
 const char kCertificateNotLoaded[] = "Can not load IDP public key";
+const char kSpKeyTooWeak[] = "Can not load SP private key and certificate: %s";
+const char kCertificateTooWeak[] = "Can not load IDP public key: %s";
 
 struct BioFree {
     void operator()(BIO* p) const { BIO_free(p); }
@@ -94,10 +97,15 @@ Key::Key(xmlSecKey* value, bool privateKey, const std::string& certificate)
 
 Key::~Key() {}
 
-boost::shared_ptr<const Key> Key::loadPrivateKey(const std::string& pem) {
+boost::shared_ptr<const Key> Key::loadPrivateKey(const std::string& pem, KeyStrength strength) {
     XmlSecKeyPtr value(internal::loadKeyFromPem(pem, xmlSecKeyDataFormatPem));
     if (!value || !isRsaPrivateKey(value.get())) {
         CorvaneBase::setErrorMessage(kSpKeyNotLoaded);
+        return boost::shared_ptr<const Key>();
+    }
+    const std::string weak = internal::weakKeyReason(value.get(), strength);
+    if (!weak.empty()) {
+        CorvaneBase::setErrorMessage(kSpKeyTooWeak, weak.c_str());
         return boost::shared_ptr<const Key>();
     }
     std::string certificate;
@@ -112,12 +120,17 @@ boost::shared_ptr<const Key> Key::loadPrivateKey(const std::string& pem) {
     return boost::shared_ptr<const Key>(new Key(value.release(), true, certificate));
 }
 
-boost::shared_ptr<const Key> Key::loadCertificate(const std::string& pem) {
+boost::shared_ptr<const Key> Key::loadCertificate(const std::string& pem, KeyStrength strength) {
     XmlSecKeyPtr value(internal::loadKeyFromPem(pem, xmlSecKeyDataFormatCertPem));
     std::unique_ptr<X509, X509Free> cert = value ? firstCertificate(pem) : nullptr;
     const std::string certificate = cert ? derInBase64(cert.get()) : std::string();
     if (!value || evpOf(value.get()) == nullptr || certificate.empty()) {
         CorvaneBase::setErrorMessage(kCertificateNotLoaded);
+        return boost::shared_ptr<const Key>();
+    }
+    const std::string weak = internal::weakKeyReason(value.get(), strength);
+    if (!weak.empty()) {
+        CorvaneBase::setErrorMessage(kCertificateTooWeak, weak.c_str());
         return boost::shared_ptr<const Key>();
     }
     return boost::shared_ptr<const Key>(new Key(value.release(), false, certificate));
@@ -129,10 +142,11 @@ struct KeyAccess {
     static xmlSecKey* value(const Key& key) { return key.m_value.get(); }
 };
 
-xmlSecKey* newKeyValueCopy(const Key& key) {
+xmlSecKey* newKeyValueCopy(xmlSecKey* key) {
+    if (key == nullptr || xmlSecKeyGetValue(key) == nullptr) return nullptr;
     XmlSecKeyPtr copy(xmlSecKeyCreate());
     if (!copy) return nullptr;
-    xmlSecKeyData* value = xmlSecKeyDataDuplicate(xmlSecKeyGetValue(KeyAccess::value(key)));
+    xmlSecKeyData* value = xmlSecKeyDataDuplicate(xmlSecKeyGetValue(key));
     if (value == nullptr) return nullptr;
     if (xmlSecKeySetValue(copy.get(), value) < 0) {
         xmlSecKeyDataDestroy(value);
@@ -140,6 +154,8 @@ xmlSecKey* newKeyValueCopy(const Key& key) {
     }
     return copy.release();
 }
+
+xmlSecKey* newKeyValueCopy(const Key& key) { return newKeyValueCopy(KeyAccess::value(key)); }
 
 }  // namespace internal
 }  // namespace corvane

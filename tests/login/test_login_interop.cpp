@@ -139,7 +139,9 @@ LoginExpectations expectationsFrom(const std::string& xml, const Row& row) {
     LoginExpectations e;
     const std::string certPath =
         row.cert == "-" ? fixturePath("test-idp-cert.pem") : kCorpus + "/" + row.cert;
-    e.idpCertificates = {corvane::Key::loadCertificate(readFile(certPath))};
+    // Half of the corpus's IdPs sign with RSA-1024: loaded with the opt-in.
+    e.idpCertificates = {
+        corvane::Key::loadCertificate(readFile(certPath), corvane::KeyStrength::AllowRsa1024)};
     EXPECT_TRUE(e.idpCertificates.front()) << certPath;
     e.spEntityId = kNoAudience;
     e.acsUrl = kNoRecipient;
