@@ -62,6 +62,10 @@ struct LoginExpectations {
     long clockSkewSeconds = 180;
     // The current time in seconds since the epoch; negative: the clock.
     long long now = -1;
+    // The largest response accepted, in bytes (default 2 MB, the limit of
+    // verifySamlResponse); a larger one is refused with -11
+    // (Status::TooLarge) before anything reads it.
+    std::size_t maxMessageBytes = 2 * 1024 * 1024;
 };
 
 // One SAML attribute: every AttributeValue's text, in document order.

@@ -9,6 +9,7 @@
 
 #include "Corvane.h"
 #include "frame/assertions.h"
+#include "frame/escape.h"
 
 namespace corvane {
 
@@ -89,17 +90,21 @@ const char* xmlsecReasonText(int reason) {
     return nullptr;
 }
 
-const char* orUnknown(const char* name) { return name ? name : "unknown"; }
-const char* orEmpty(const char* text) { return text ? text : ""; }
+// xmlsec1's fields can quote the document (node names, URIs): each is
+// escaped, so a report stays one line.
+std::string orUnknown(const char* name) {
+    return name ? internal::escapedForMessage(name) : std::string("unknown");
+}
+std::string orEmpty(const char* text) { return internal::escapedForMessage(text); }
 
 }  // namespace
 
 void XmlsecError2Log(const char* file, int line, const char* func, const char* errorObject,
                      const char* errorSubject, int reason, const char* msg) {
     CorvaneBase::writeToLog(1, "func=%s:file=%s:line=%d:obj=%s:subj=%s:error=%d:%s:%s",
-                            orUnknown(func), orUnknown(file), line, orUnknown(errorObject),
-                            orUnknown(errorSubject), reason, orEmpty(xmlsecReasonText(reason)),
-                            orEmpty(msg));
+                            orUnknown(func).c_str(), orUnknown(file).c_str(), line,
+                            orUnknown(errorObject).c_str(), orUnknown(errorSubject).c_str(), reason,
+                            orEmpty(xmlsecReasonText(reason)).c_str(), orEmpty(msg).c_str());
 }
 
 }  // namespace corvane

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "Corvane.h"
+#include "frame/escape.h"
 #include "frame/handles.h"
 #include "login/login_internal.h"
 #include "xml/time.h"
@@ -41,6 +42,9 @@ const char kBadAssertionVersion[] = "SAML assertion Version is \"%s\", not \"2.0
 const char kIssuerFormat[] = "SAML %s Issuer Format \"%s\" is not the entity format";
 const char kRepeated[] = "SAML %s carries more than one %s";
 const char kUnknownCondition[] = "SAML assertion carries a condition it does not understand: %s";
+const char kNoAssertionId[] = "SAML assertion has no ID";
+const char kBadAssertionId[] = "SAML assertion ID \"%s\" is not an xs:ID (an NCName)";
+const char kEmptyWindow[] = "SAML %s NotBefore %s is not earlier than its NotOnOrAfter %s";
 
 const char kStatusSuccess[] = "urn:oasis:names:tc:SAML:2.0:status:Success";
 const char kBearer[] = "urn:oasis:names:tc:SAML:2.0:cm:bearer";
@@ -140,26 +144,69 @@ Problem issuerProblem(xmlNode* parent, const char* what, const std::string& idp,
 
 enum BoundKind { kNotBefore, kNotOnOrAfter };
 
-// A time window's bound read from an attribute: NotBefore must have come
-// (now + skew >= it), NotOnOrAfter must not have passed (now - skew < it).
-// An absent optional bound holds; *instant receives a bound that is read.
-Problem boundProblem(const xmlNode* element, const char* what, const char* name, BoundKind kind,
-                     bool required, long long now, long skew, long long* instant) {
+// A time bound as read from its attribute.
+struct Instant {
+    bool present = false;
     std::string text;
-    if (!attributeValue(element, name, &text)) {
+    long long seconds = 0;  // whole seconds
+    bool fractional = false;
+};
+
+// The bound's attribute read into *instant; a problem when it is not a
+// time stamp, or absent though required.
+Problem readInstant(const xmlNode* element, const char* what, const char* name, bool required,
+                    Instant* instant) {
+    if (!attributeValue(element, name, &instant->text)) {
         return required ? describe(kBadTime, what, name, "") : Problem();
     }
-    long long value = 0;
-    bool fractional = false;
-    if (!parseDateTime(text, &value, &fractional)) {
-        return describe(kBadTime, what, name, text.c_str());
+    if (!parseDateTime(instant->text, &instant->seconds, &instant->fractional)) {
+        return describe(kBadTime, what, name, instant->text.c_str());
     }
-    // A fraction of a second moves a NotBefore to the next whole second.
-    if (kind == kNotBefore && fractional) ++value;
-    if (instant) *instant = value;
-    if (kind == kNotBefore && now + skew < value) return describe(kNotYetValid, what, text.c_str());
-    if (kind == kNotOnOrAfter && now - skew >= value) return describe(kExpired, what, text.c_str());
+    instant->present = true;
     return Problem();
+}
+
+// A time window's bound: NotBefore must have come (now + skew >= it),
+// NotOnOrAfter must not have passed (now - skew < it). An absent bound
+// holds. now is within the readable instants and skew at most a day, so
+// nothing here can overflow.
+Problem boundProblem(const Instant& bound, const char* what, BoundKind kind, long long now,
+                     long skew) {
+    if (!bound.present) return Problem();
+    // A fraction of a second moves a NotBefore to the next whole second.
+    const long long value = bound.seconds + (kind == kNotBefore && bound.fractional ? 1 : 0);
+    if (kind == kNotBefore && now + skew < value) {
+        return describe(kNotYetValid, what, bound.text.c_str());
+    }
+    if (kind == kNotOnOrAfter && now - skew >= value) {
+        return describe(kExpired, what, bound.text.c_str());
+    }
+    return Problem();
+}
+
+// A window whose NotBefore is not earlier than its NotOnOrAfter admits no
+// instant: the IdP made an error, or someone wants the skew to open it.
+bool earlierThan(const Instant& a, const Instant& b) {
+    return a.seconds < b.seconds || (a.seconds == b.seconds && !a.fractional && b.fractional);
+}
+
+// The NotBefore / NotOnOrAfter window of element: well ordered and
+// holding now. *expiry receives its NotOnOrAfter when present.
+Problem windowProblem(const xmlNode* element, const char* what, bool endRequired, long long now,
+                      long skew, long long* expiry) {
+    Instant notBefore;
+    Instant notOnOrAfter;
+    Problem problem = readInstant(element, what, "NotBefore", false, &notBefore);
+    if (problem.empty()) {
+        problem = readInstant(element, what, "NotOnOrAfter", endRequired, &notOnOrAfter);
+    }
+    if (!problem.empty()) return problem;
+    if (notBefore.present && notOnOrAfter.present && !earlierThan(notBefore, notOnOrAfter)) {
+        return describe(kEmptyWindow, what, notBefore.text.c_str(), notOnOrAfter.text.c_str());
+    }
+    if (notOnOrAfter.present && expiry) *expiry = notOnOrAfter.seconds;
+    problem = boundProblem(notBefore, what, kNotBefore, now, skew);
+    return problem.empty() ? boundProblem(notOnOrAfter, what, kNotOnOrAfter, now, skew) : problem;
 }
 
 Problem bearerDataProblem(xmlNode* confirmation, const LoginExpectations& expected, long long now,
@@ -170,12 +217,7 @@ Problem bearerDataProblem(xmlNode* confirmation, const LoginExpectations& expect
         return describe(kWrongRecipient, recipient.c_str(), expected.acsUrl.c_str());
     }
     const char* what = "bearer confirmation";
-    Problem problem = boundProblem(data, what, "NotBefore", kNotBefore, false, now,
-                                   expected.clockSkewSeconds, nullptr);
-    if (problem.empty()) {
-        problem = boundProblem(data, what, "NotOnOrAfter", kNotOnOrAfter, true, now,
-                               expected.clockSkewSeconds, expiry);
-    }
+    const Problem problem = windowProblem(data, what, true, now, expected.clockSkewSeconds, expiry);
     return problem.empty() ? inResponseToProblem(data, what, expected) : problem;
 }
 
@@ -217,14 +259,8 @@ Problem conditionsProblem(xmlNode* assertion, const LoginExpectations& expected,
     if (conditions == nullptr) return kNoConditions;
     const Problem unknown = unknownConditionProblem(conditions);
     if (!unknown.empty()) return unknown;
-    const char* what = "assertion";
-    const long skew = expected.clockSkewSeconds;
-    Problem problem =
-        boundProblem(conditions, what, "NotBefore", kNotBefore, false, now, skew, nullptr);
-    if (problem.empty()) {
-        problem =
-            boundProblem(conditions, what, "NotOnOrAfter", kNotOnOrAfter, false, now, skew, expiry);
-    }
+    const Problem problem =
+        windowProblem(conditions, "assertion", false, now, expected.clockSkewSeconds, expiry);
     if (!problem.empty()) return problem;
     const std::vector<xmlNode*> restrictions =
         childElements(conditions, kSamlAssertionNs, "AudienceRestriction");
@@ -270,8 +306,11 @@ Problem authnStatementProblem(xmlNode* assertion, const LoginExpectations& expec
         childElements(assertion, kSamlAssertionNs, "AuthnStatement");
     if (statements.empty()) return kNoAuthnStatement;
     for (xmlNode* each : statements) {
-        const Problem problem = boundProblem(each, "session", "SessionNotOnOrAfter", kNotOnOrAfter,
-                                             false, now, expected.clockSkewSeconds, nullptr);
+        Instant end;
+        Problem problem = readInstant(each, "session", "SessionNotOnOrAfter", false, &end);
+        if (problem.empty()) {
+            problem = boundProblem(end, "session", kNotOnOrAfter, now, expected.clockSkewSeconds);
+        }
         if (!problem.empty()) return problem;
     }
     xmlNode* statement = statements.front();
@@ -297,9 +336,21 @@ void readAttributes(xmlNode* assertion, VerifiedLogin* login) {
     }
 }
 
+// Every problem is made of this file's texts and values from the response
+// or the expectations; escaping it whole escapes every value it quotes.
 int refuse(const Problem& problem) {
-    CorvaneBase::setErrorMessage("%s", problem.c_str());
+    CorvaneBase::setErrorMessage("%s", escapedForMessage(problem).c_str());
     return -10;
+}
+
+// The assertion's ID, which a host's replay cache keys on, is a
+// non-empty xs:ID.
+Problem assertionIdProblem(const xmlNode* assertion) {
+    std::string id;
+    if (!attributeValue(assertion, "ID", &id)) return kNoAssertionId;
+    if (xmlValidateNCName(BAD_CAST id.c_str(), 0) != 0)
+        return describe(kBadAssertionId, id.c_str());
+    return Problem();
 }
 
 }  // namespace
@@ -329,7 +380,9 @@ int readCheckedAssertion(xmlNode* assertion, const LoginExpectations& expected, 
     xmlNode* subject = nullptr;
     long long confirmationExpiry = 0;
     long long conditionsExpiry = 0;
-    Problem problem = atMostOnce(assertion, "assertion", kSamlAssertionNs, "Subject", &subject);
+    Problem problem = assertionIdProblem(assertion);
+    if (problem.empty())
+        problem = atMostOnce(assertion, "assertion", kSamlAssertionNs, "Subject", &subject);
     if (problem.empty())
         problem = issuerProblem(assertion, "assertion", expected.idpEntityId, true);
     if (problem.empty()) problem = nameIdProblem(subject, login);

@@ -6,7 +6,9 @@
 #include <xmlsec/xmldsig.h>
 
 #include "Corvane.h"
+#include "frame/escape.h"
 #include "frame/handles.h"
+#include "xml/diagnostics.h"
 #include "xmldsig/signature_layer.h"
 #include "login/login_internal.h"
 #include "xml/tree.h"
@@ -22,6 +24,9 @@ const char kBadReference[] =
     "SAML response signature does not refer to the element it is attached to (%s)";
 const char kNotVerified[] =
     "SAML response signature over the %s does not verify with any IdP certificate";
+
+// libxml2's reports during verification (c14n) are errors.
+const int kDiagnosticLevel = 1;
 
 const char* dsigNs() { return reinterpret_cast<const char*>(xmlSecDSigNs); }
 
@@ -91,6 +96,7 @@ void registerId(xmlDoc* doc, xmlNode* element) {
 }
 
 bool verifiesWithKey(xmlNode* signature, const Key& key) {
+    const LibxmlDiagnosticsToLog diagnostics(kDiagnosticLevel);
     boost::shared_ptr<xmlSecDSigCtx> ctx(newRestrictedVerificationContext(newKeyValueCopy(key)),
                                          myXmlSecDSigCtxDestroy);
     return ctx && xmlSecDSigCtxVerify(ctx.get(), signature) >= 0 &&
@@ -102,13 +108,13 @@ int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature,
                             const std::vector<boost::shared_ptr<const Key>>& keys) {
     const char* what = reinterpret_cast<const char*>(element->name);
     if (!referenceCoversElement(doc, element, signature)) {
-        CorvaneBase::setErrorMessage(kBadReference, what);
+        CorvaneBase::setErrorMessage(kBadReference, escapedForMessage(what).c_str());
         return -7;
     }
     for (const boost::shared_ptr<const Key>& key : keys) {
         if (key && verifiesWithKey(signature, *key)) return 0;
     }
-    CorvaneBase::setErrorMessage(kNotVerified, what);
+    CorvaneBase::setErrorMessage(kNotVerified, escapedForMessage(what).c_str());
     return -7;
 }
 
@@ -119,7 +125,8 @@ int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
     xmlNode* response = xmlDocGetRootElement(doc);
     std::string problem;
     if (!documentStructureSound(response, &problem)) {
-        CorvaneBase::setErrorMessage("%s", problem.c_str());
+        // The problem quotes an ID or an element name from the response.
+        CorvaneBase::setErrorMessage("%s", escapedForMessage(problem).c_str());
         return -7;
     }
     xmlNode* responseSignature = firstChildElement(response, dsigNs(), "Signature");

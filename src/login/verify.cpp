@@ -3,11 +3,15 @@
 // cover the assertion, then the profile's rules.
 #include <ctime>
 
+#include "corvane/status.h"
+
 #include "Corvane.h"
 #include "frame/assertions.h"
 #include "xml/parse.h"
 #include "login/login_internal.h"
+#include "xml/limits.h"
 #include "xml/screening.h"
+#include "xml/time.h"
 #include "xml/tree.h"
 
 namespace corvane {
@@ -71,6 +75,9 @@ int verifyLoginResponse(VerifiedLogin* login, const std::string& responseXml,
     CORVANE_ASSERT(login);
     int status = checkExpectations(expected);
     if (status != 0) return status;
+    if (!internal::messageWithinSizeLimit(responseXml, expected.maxMessageBytes)) {
+        return toInt(Status::TooLarge);
+    }
     if (!internal::screenResponseText(responseXml)) return -8;
     boost::shared_ptr<xmlDoc> doc(internal::parseXmlSafely(responseXml), myXmlFreeDoc);
     xmlNode* response = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
@@ -91,8 +98,8 @@ int verifyLoginResponse(VerifiedLogin* login, const std::string& responseXml,
     status = internal::verifyAssertionSignatures(doc.get(), assertion, expected.idpCertificates);
     if (status == 0) status = internal::checkResponseAddressing(response, expected);
     if (status != 0) return status;
-    const long long now =
-        expected.now >= 0 ? expected.now : static_cast<long long>(std::time(nullptr));
+    const long long now = internal::clampToReadableInstants(
+        expected.now >= 0 ? expected.now : static_cast<long long>(std::time(nullptr)));
     VerifiedLogin verified;
     status = internal::readCheckedAssertion(assertion, expected, now, &verified);
     if (status != 0) return status;

@@ -8,6 +8,7 @@
 #include "xml/parse.h"
 #include "xmldsig/signature_layer.h"
 #include "saml/signed_name_id.h"
+#include "xml/limits.h"
 #include "xml/screening.h"
 
 namespace corvane {
@@ -28,6 +29,8 @@ const TiXmlElement* firstChildNamed(const TiXmlElement* parent, const char* name
 
 int Corvane::verifySamlResponse(std::string& nameId, const std::string& responseXml,
                                 const std::string& idpKey) {
+    if (!internal::messageWithinSizeLimit(responseXml, internal::kDefaultMaxMessageBytes))
+        return -8;
     if (!internal::screenResponseText(responseXml)) return -8;
     // The text is UTF-8 or refused above; TinyXML is told so, which makes it
     // decode character references as libxml2 does.

@@ -10,6 +10,7 @@
 
 #include "Corvane.h"
 #include "frame/handles.h"
+#include "xml/diagnostics.h"
 
 namespace corvane {
 namespace internal {
@@ -35,6 +36,8 @@ bool addAttribute(xmlNode* node, const char* name, const std::string& value) {
 }
 
 bool serializeXml(xmlDoc* doc, std::string* out) {
+    // libxml2's reports during serialization are errors.
+    const LibxmlDiagnosticsToLog diagnostics(1);
     xmlChar* raw = nullptr;
     int size = 0;
     xmlDocDumpMemoryEnc(doc, &raw, &size, "UTF-8");

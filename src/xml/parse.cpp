@@ -6,14 +6,101 @@
 #include <libxml/entities.h>
 #include <libxml/parserInternals.h>
 
+#include <vector>
+
 #include "Corvane.h"
 #include "frame/handles.h"
+#include "xml/diagnostics.h"
 #include "xml/parse.h"
 
 namespace corvane {
 namespace internal {
 
 namespace {
+
+const char kTooManyDeclarations[] =
+    "XML parse stopped: an element declares more than %d namespaces";
+const char kTooManyInScope[] = "XML parse stopped: more than %d namespace declarations in scope";
+const char kTooCostly[] =
+    "XML parse stopped: its names need more than %lld namespace resolution steps";
+const int kDetailLevel = 3;
+
+// What one parse keeps beside libxml2's context (in its _private field):
+// the namespace declarations of every open element, and where its
+// diagnostics go.
+struct ParseState {
+    std::vector<int> declarationsPerOpenElement;
+    int declarationsInScope = 0;
+    long long resolutionSteps = 0;
+    long long resolutionBudget = 0;
+    LibxmlDiagnosticsToLog* diagnostics = nullptr;
+};
+
+ParseState* stateOf(void* ctx) {
+    return static_cast<ParseState*>(static_cast<xmlParserCtxt*>(ctx)->_private);
+}
+
+void stopParse(void* ctx) {
+    xmlParserCtxt* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ctxt->wellFormed = 0;
+    xmlStopParser(ctxt);
+}
+
+// libxml2 has pushed the element's declarations and resolved its names
+// against at most the bound in scope before it calls here; an element
+// that would raise the declarations past a bound ends the parse, so no
+// later name is ever resolved against more.
+void startElementWithinNamespaceBounds(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                                       const xmlChar* uri, int namespaceCount,
+                                       const xmlChar** namespaces, int attributeCount,
+                                       int defaultedCount, const xmlChar** attributes) {
+    ParseState* state = stateOf(ctx);
+    if (namespaceCount > kMaxNamespaceDeclarationsPerElement) {
+        CorvaneBase::writeToLog(kDetailLevel, kTooManyDeclarations,
+                                kMaxNamespaceDeclarationsPerElement);
+        stopParse(ctx);
+        return;
+    }
+    if (state->declarationsInScope + namespaceCount > kMaxNamespaceDeclarationsInScope) {
+        CorvaneBase::writeToLog(kDetailLevel, kTooManyInScope, kMaxNamespaceDeclarationsInScope);
+        stopParse(ctx);
+        return;
+    }
+    int prefixedAttributes = 0;
+    for (int i = 0; i < attributeCount; ++i) {
+        if (attributes[5 * i + 1] != nullptr) ++prefixedAttributes;
+    }
+    const long long depth = static_cast<long long>(state->declarationsPerOpenElement.size());
+    state->resolutionSteps +=
+        (depth + state->declarationsInScope + namespaceCount) * (1 + prefixedAttributes);
+    if (state->resolutionSteps > state->resolutionBudget) {
+        CorvaneBase::writeToLog(kDetailLevel, kTooCostly, state->resolutionBudget);
+        stopParse(ctx);
+        return;
+    }
+    state->declarationsPerOpenElement.push_back(namespaceCount);
+    state->declarationsInScope += namespaceCount;
+    xmlSAX2StartElementNs(ctx, localname, prefix, uri, namespaceCount, namespaces, attributeCount,
+                          defaultedCount, attributes);
+}
+
+void endElementWithinNamespaceBounds(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                                     const xmlChar* uri) {
+    ParseState* state = stateOf(ctx);
+    if (!state->declarationsPerOpenElement.empty()) {
+        state->declarationsInScope -= state->declarationsPerOpenElement.back();
+        state->declarationsPerOpenElement.pop_back();
+    }
+    xmlSAX2EndElementNs(ctx, localname, prefix, uri);
+}
+
+void logParseDiagnostic(void* ctx, xmlError* error) { stateOf(ctx)->diagnostics->report(error); }
+
+void boundNamespacesAndRouteDiagnostics(xmlSAXHandler* sax) {
+    sax->startElementNs = startElementWithinNamespaceBounds;
+    sax->endElementNs = endElementWithinNamespaceBounds;
+    sax->serror = logParseDiagnostic;
+}
 
 // Declares internal entities only. An external entity (general or
 // parameter) is never declared, so a reference to it is an undeclared
@@ -86,12 +173,18 @@ const int kParseOptions =
 xmlDoc* parseXmlSafely(const std::string& text) {
     if (text.size() > static_cast<std::string::size_type>(INT_MAX)) return nullptr;
     if (!startTagsHaveFewAttributes(text)) return nullptr;
+    LibxmlDiagnosticsToLog diagnostics(kDetailLevel);
+    ParseState state;  // outlives the context that points to it
+    state.diagnostics = &diagnostics;
+    state.resolutionBudget = resolutionStepBudget(text.size());
     XmlParserCtxtPtr ctxt(xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size())));
     if (!ctxt || !ctxt->sax) return nullptr;
     // The handler belongs to this context alone: no process-wide setting
     // of libxml2 is touched.
     xmlCtxtUseOptions(ctxt.get(), kParseOptions);
     closeEntityLoading(ctxt->sax);
+    ctxt->_private = &state;
+    boundNamespacesAndRouteDiagnostics(ctxt->sax);
     xmlParseDocument(ctxt.get());
     xmlDoc* doc = ctxt->myDoc;
     ctxt->myDoc = nullptr;

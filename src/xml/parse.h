@@ -6,18 +6,20 @@
 
 #include <libxml/tree.h>
 
+#include "xml/limits.h"
+
 namespace corvane {
 namespace internal {
 
-// No element may carry more attributes (namespace declarations included):
-// both parsers check duplicates in time quadratic in their number.
-const int kMaxAttributesPerElement = 256;
-
 // Parses text with libxml2 the way every parse of the library must: from
 // memory only, internal entities substituted, and nothing ever loaded by
-// URI (no external entity, no external DTD subset, no network). Returns
-// the document, or null when the text is not well-formed. The caller owns
-// the result. Parser diagnostics are not printed.
+// URI (no external entity, no external DTD subset, no network). Work stays
+// linear in the text: at most kMaxAttributesPerElement attributes per
+// element, at most kMaxNamespaceDeclarationsPerElement namespace
+// declarations per element and kMaxNamespaceDeclarationsInScope in scope.
+// Returns the document, or null when the text is not well-formed or breaks
+// a bound. The caller owns the result. Parser diagnostics go to the log at
+// level 3, never to stderr.
 xmlDoc* parseXmlSafely(const std::string& text);
 
 }  // namespace internal

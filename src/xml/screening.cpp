@@ -9,6 +9,7 @@
 #include <strings.h>
 
 #include <cstring>
+#include <vector>
 
 #include "Corvane.h"
 #include "xml/parse.h"
@@ -27,6 +28,9 @@ const char kTrailingContent[] = "SAML token must not contain anything after its 
 const char kMalformed[] = "Malformed XML in SAML token: %s line: %d col: %d";
 const char kTooDeep[] = "elements nested too deeply";
 const char kTooManyAttributes[] = "element has too many attributes";
+const char kTooManyDeclarations[] = "element declares too many namespaces";
+const char kTooManyInScope[] = "too many namespace declarations in scope";
+const char kTooCostly[] = "names need too many namespace resolution steps";
 const char kBadDeclaration[] = "XML declaration not closed by '?>'";
 
 typedef std::string::size_type Pos;
@@ -126,7 +130,8 @@ TextVerdict checkCharacters(const std::string& text) {
 
 class ResponseScanner {
 public:
-    explicit ResponseScanner(const std::string& text) : text_(text) {}
+    explicit ResponseScanner(const std::string& text)
+        : text_(text), resolutionBudget_(resolutionStepBudget(text.size())) {}
 
     bool run() {
         if (text_.find('\0') != std::string::npos) return refuse(kHasNul);
@@ -210,14 +215,34 @@ private:
 
     // Outside any element TinyXML reads an end tag as an "unknown" node.
     bool scanEndTag() {
-        if (depth_ > 0 && --depth_ == 0) rootClosed_ = true;
+        if (depth_ > 0) {
+            declarationsInScope_ -= declarationsPerOpenElement_.back();
+            declarationsPerOpenElement_.pop_back();
+            if (--depth_ == 0) rootClosed_ = true;
+        }
         return skipPast(">", pos_ + 2);
     }
 
-    // A start tag up to its '>', with attribute values skipped whole.
+    // The attribute name that ends before the '=' at equals.
+    std::string attributeNameBefore(Pos equals, Pos tagStart) const {
+        Pos end = equals;
+        while (end > tagStart && isXmlSpace(text_[end - 1])) --end;
+        Pos begin = end;
+        while (begin > tagStart && !isXmlSpace(text_[begin - 1])) --begin;
+        return text_.substr(begin, end - begin);
+    }
+
+    static bool declaresNamespace(const std::string& name) {
+        return name == "xmlns" || (name.size() > 6 && name.compare(0, 6, "xmlns:") == 0);
+    }
+
+    // A start tag up to its '>', with attribute values skipped whole; the
+    // attribute, declaration and depth bounds checked as it goes.
     bool scanStartTag() {
         const Pos tagStart = pos_;
         int attributes = 0;
+        int declarations = 0;
+        int prefixedAttributes = 0;
         Pos i = pos_ + 1;
         while (i < text_.size() && text_[i] != '>') {
             const char c = text_[i];
@@ -229,9 +254,30 @@ private:
                 reportMalformedAt(text_, tagStart, kTooManyAttributes);
                 return false;
             }
+            const std::string name = attributeNameBefore(i, tagStart);
+            if (!declaresNamespace(name) && name.find(':') != std::string::npos) {
+                ++prefixedAttributes;
+            }
+            if (declaresNamespace(name)) {
+                if (++declarations > kMaxNamespaceDeclarationsPerElement) {
+                    reportMalformedAt(text_, tagStart, kTooManyDeclarations);
+                    return false;
+                }
+                if (declarationsInScope_ + declarations > kMaxNamespaceDeclarationsInScope) {
+                    reportMalformedAt(text_, tagStart, kTooManyInScope);
+                    return false;
+                }
+            }
             i = skipAttributeValue(i + 1);
         }
         if (i >= text_.size()) return stopScan();
+        // What libxml2 spends resolving the names of this tag.
+        resolutionSteps_ += (depth_ + declarationsInScope_ + declarations) *
+                            static_cast<long long>(1 + prefixedAttributes);
+        if (resolutionSteps_ > resolutionBudget_) {
+            reportMalformedAt(text_, tagStart, kTooCostly);
+            return false;
+        }
         pos_ = i + 1;
         if (text_[i - 1] == '/') {
             if (depth_ == 0) rootClosed_ = true;
@@ -241,6 +287,8 @@ private:
             reportMalformedAt(text_, tagStart, kTooDeep);
             return false;
         }
+        declarationsPerOpenElement_.push_back(declarations);
+        declarationsInScope_ += declarations;
         return true;
     }
 
@@ -265,6 +313,11 @@ private:
     Pos pos_ = 0;
     int depth_ = 0;
     bool rootClosed_ = false;
+    // One entry per open element: the namespaces it declares.
+    std::vector<int> declarationsPerOpenElement_;
+    int declarationsInScope_ = 0;
+    long long resolutionSteps_ = 0;
+    const long long resolutionBudget_;
 };
 
 }  // namespace

@@ -4,17 +4,18 @@
 
 #include <string>
 
+#include "xml/limits.h"
+
 namespace corvane {
 namespace internal {
-
-// Elements may nest this deep and no deeper (libxml2's own default limit).
-const int kMaxElementDepth = 256;
 
 // True when the text is one UTF-8 document that both parsers read alike:
 // no NUL, no encoding but UTF-8, no DTD or other markup declaration, no
 // processing instruction beyond the leading XML declaration, nothing but
 // white space and comments after the root element, elements nested at most
-// kMaxElementDepth deep with at most kMaxAttributesPerElement attributes.
+// kMaxElementDepth deep with at most kMaxAttributesPerElement attributes,
+// at most kMaxNamespaceDeclarationsPerElement namespace declarations on an
+// element and kMaxNamespaceDeclarationsInScope in scope (xml/limits.h).
 // Otherwise the reason has gone to the error callback and it is false.
 bool screenResponseText(const std::string& text);
 

@@ -5,6 +5,10 @@ namespace internal {
 
 namespace {
 
+const int kFirstYear = 1;  // xs:dateTime has no year 0000
+const int kLastYear = 9999;
+const long long kMaxZoneOffsetSeconds = 14 * 3600;
+
 // Reads exactly count digits at pos.
 bool readDigits(const std::string& text, std::string::size_type& pos, int count, int* value) {
     int result = 0;
@@ -39,6 +43,11 @@ long long daysFromCivil(long long y, int m, int d) {
     return era * 146097 + doe - 719468;
 }
 
+// xs:dateTime allows offsets from -14:00 to +14:00.
+bool zoneOffsetAllowed(int hours, int minutes) {
+    return minutes <= 59 && (hours < 14 || (hours == 14 && minutes == 0));
+}
+
 // "Z", or "+hh:mm" / "-hh:mm" as seconds east of UTC, ending the text.
 bool readZone(const std::string& text, std::string::size_type pos, long long* offset) {
     if (pos < text.size() && text[pos] == 'Z') {
@@ -50,7 +59,7 @@ bool readZone(const std::string& text, std::string::size_type pos, long long* of
     int hours = 0;
     int minutes = 0;
     if (!readDigits(text, pos, 2, &hours) || !expect(text, pos, ':') ||
-        !readDigits(text, pos, 2, &minutes) || hours > 14 || minutes > 59) {
+        !readDigits(text, pos, 2, &minutes) || !zoneOffsetAllowed(hours, minutes)) {
         return false;
     }
     *offset = sign * (hours * 3600LL + minutes * 60LL);
@@ -71,7 +80,7 @@ bool parseDateTime(const std::string& text, long long* secondsSinceEpoch, bool* 
         return false;
     }
     const bool endOfDay = hour == 24 && minute == 0 && second == 0;
-    if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) ||
+    if (year < kFirstYear || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) ||
         (hour > 23 && !endOfDay) || minute > 59 || second > 59) {
         return false;
     }
@@ -89,6 +98,16 @@ bool parseDateTime(const std::string& text, long long* secondsSinceEpoch, bool* 
     *secondsSinceEpoch =
         daysFromCivil(year, month, day) * 86400LL + hour * 3600LL + minute * 60LL + second - offset;
     return true;
+}
+
+long long clampToReadableInstants(long long secondsSinceEpoch) {
+    // The first and last instants a time stamp can name: 0001-01-01T00:00:00
+    // at +14:00, and 9999-12-31T24:00:00 at -14:00.
+    const long long earliest = daysFromCivil(kFirstYear, 1, 1) * 86400LL - kMaxZoneOffsetSeconds;
+    const long long latest = daysFromCivil(kLastYear + 1, 1, 1) * 86400LL + kMaxZoneOffsetSeconds;
+    if (secondsSinceEpoch < earliest) return earliest;
+    if (secondsSinceEpoch > latest) return latest;
+    return secondsSinceEpoch;
 }
 
 }  // namespace internal

@@ -6,6 +6,7 @@
 #include "Corvane.h"
 #include "frame/assertions.h"
 #include "frame/handles.h"
+#include "xml/diagnostics.h"
 #include "xml/parse.h"
 #include "xmldsig/signature_layer.h"
 
@@ -19,6 +20,8 @@ const char kCannotSerialize[] = "Can not serialize resulting XML document";
 const char kNoSigningContext[] = "Can not create signing context";
 const char kSpKeyNotLoaded[] = "Can not load SP private key and certificate";
 const char kSpKeyName[] = "SP private key + cert";
+// libxml2's reports during signing (c14n) and serialization are errors.
+const int kDiagnosticLevel = 1;
 
 // libxml2's serialization of the whole document, or false.
 bool serializeDocument(xmlDoc* doc, std::string* out) {
@@ -73,6 +76,7 @@ int signDocument(std::string* documentText, const std::string& spKeyAndCert) {
     }
     boost::shared_ptr<xmlSecDSigCtx> ctx(getSigningContext(spKeyAndCert), myXmlSecDSigCtxDestroy);
     if (!ctx) return -8;
+    const internal::LibxmlDiagnosticsToLog diagnostics(kDiagnosticLevel);
     if (xmlSecDSigCtxSign(ctx.get(), signature) < 0) {
         CorvaneBase::setErrorMessage(kCannotSign);
         return -8;

@@ -5,6 +5,7 @@
 #include <xmlsec/xmltree.h>
 
 #include "Corvane.h"
+#include "xml/diagnostics.h"
 #include "xml/parse.h"
 #include "xmldsig/signature_layer.h"
 
@@ -20,6 +21,8 @@ const char kRootIdNotRegistered[] =
     "Can not register ID attribute of saml:Response - signature verification most probably will "
     "fails";
 const char kIdpKeyName[] = "IdP public key";
+// libxml2's reports during verification (c14n) are errors.
+const int kDiagnosticLevel = 1;
 }  // namespace
 
 void myXmlFreeDoc(xmlDoc* doc) {
@@ -78,6 +81,7 @@ int verifyDocumentSignature(xmlDoc* doc, const std::string& idpKey, xmlNode** ve
                                          myXmlSecDSigCtxDestroy);
     if (!ctx) return -8;
     if (!registerRootAttrID(doc)) CorvaneBase::writeToLog(2, kRootIdNotRegistered);
+    const LibxmlDiagnosticsToLog diagnostics(kDiagnosticLevel);
     // The Reference is checked before xmlsec1 resolves it, so no other
     // element and no XPointer expression is ever what gets verified.
     if (!referenceCoversElement(doc, root, signature) ||
