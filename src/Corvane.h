@@ -47,7 +47,17 @@ public:
     // Verifies the signed response against the IdP certificate (PEM) and,
     // on success (0), replaces nameId with the text of
     // Response/saml:Assertion/saml:Subject/saml:NameID. On -7 or -8 nameId
-    // is left as it was and the reason went to the error callback.
+    // is left as it was and the reason went to the error callback. A
+    // response larger than 2 MB is refused (-8) before anything reads it.
+    //
+    // WARNING: the NameID handed out has its white space condensed
+    // (leading and trailing white space dropped, inner runs made one
+    // space), so it may differ from the signed text: a signed
+    // "  admin@example.test  " comes out as "admin@example.test". No
+    // audience, time window, destination or request (InResponseTo) is
+    // checked: a response signed for another service provider or long ago
+    // is accepted. verifyLoginResponse (CorvaneLogin.h) checks all of them
+    // and hands out the exact signed text; new hosts should use it.
     virtual int verifySamlResponse(std::string& nameId, const std::string& responseXml,
                                    const std::string& idpKey) = 0;
 
