@@ -33,6 +33,7 @@ struct ParseState {
     int declarationsInScope = 0;
     long long resolutionSteps = 0;
     long long resolutionBudget = 0;
+    bool boundBroken = false;
     LibxmlDiagnosticsToLog* diagnostics = nullptr;
 };
 
@@ -40,8 +41,11 @@ ParseState* stateOf(void* ctx) {
     return static_cast<ParseState*>(static_cast<xmlParserCtxt*>(ctx)->_private);
 }
 
-void stopParse(void* ctx) {
+// Stops this context; an entity's content is parsed by a context of its
+// own, so the state records the refusal for the document as a whole.
+void stopParse(void* ctx, ParseState* state) {
     xmlParserCtxt* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    if (state) state->boundBroken = true;
     ctxt->wellFormed = 0;
     xmlStopParser(ctxt);
 }
@@ -55,15 +59,19 @@ void startElementWithinNamespaceBounds(void* ctx, const xmlChar* localname, cons
                                        const xmlChar** namespaces, int attributeCount,
                                        int defaultedCount, const xmlChar** attributes) {
     ParseState* state = stateOf(ctx);
+    if (state == nullptr || state->boundBroken) {
+        stopParse(ctx, state);
+        return;
+    }
     if (namespaceCount > kMaxNamespaceDeclarationsPerElement) {
         CorvaneBase::writeToLog(kDetailLevel, kTooManyDeclarations,
                                 kMaxNamespaceDeclarationsPerElement);
-        stopParse(ctx);
+        stopParse(ctx, state);
         return;
     }
     if (state->declarationsInScope + namespaceCount > kMaxNamespaceDeclarationsInScope) {
         CorvaneBase::writeToLog(kDetailLevel, kTooManyInScope, kMaxNamespaceDeclarationsInScope);
-        stopParse(ctx);
+        stopParse(ctx, state);
         return;
     }
     int prefixedAttributes = 0;
@@ -75,7 +83,7 @@ void startElementWithinNamespaceBounds(void* ctx, const xmlChar* localname, cons
         (depth + state->declarationsInScope + namespaceCount) * (1 + prefixedAttributes);
     if (state->resolutionSteps > state->resolutionBudget) {
         CorvaneBase::writeToLog(kDetailLevel, kTooCostly, state->resolutionBudget);
-        stopParse(ctx);
+        stopParse(ctx, state);
         return;
     }
     state->declarationsPerOpenElement.push_back(namespaceCount);
@@ -87,14 +95,17 @@ void startElementWithinNamespaceBounds(void* ctx, const xmlChar* localname, cons
 void endElementWithinNamespaceBounds(void* ctx, const xmlChar* localname, const xmlChar* prefix,
                                      const xmlChar* uri) {
     ParseState* state = stateOf(ctx);
-    if (!state->declarationsPerOpenElement.empty()) {
+    if (state && !state->declarationsPerOpenElement.empty()) {
         state->declarationsInScope -= state->declarationsPerOpenElement.back();
         state->declarationsPerOpenElement.pop_back();
     }
     xmlSAX2EndElementNs(ctx, localname, prefix, uri);
 }
 
-void logParseDiagnostic(void* ctx, xmlError* error) { stateOf(ctx)->diagnostics->report(error); }
+void logParseDiagnostic(void* ctx, xmlError* error) {
+    ParseState* state = stateOf(ctx);
+    if (state && state->diagnostics) state->diagnostics->report(error);
+}
 
 void boundNamespacesAndRouteDiagnostics(xmlSAXHandler* sax) {
     sax->startElementNs = startElementWithinNamespaceBounds;
@@ -188,7 +199,7 @@ xmlDoc* parseXmlSafely(const std::string& text) {
     xmlParseDocument(ctxt.get());
     xmlDoc* doc = ctxt->myDoc;
     ctxt->myDoc = nullptr;
-    if (!ctxt->wellFormed) {
+    if (!ctxt->wellFormed || state.boundBroken) {
         xmlFreeDoc(doc);
         return nullptr;
     }
