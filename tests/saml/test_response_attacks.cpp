@@ -908,4 +908,136 @@ const std::vector<HonestRow> kBoundHonest = {
 };
 HONEST(StackExhaustion, kBoundHonest);
 
+// -- Input cost and size. The namespace bounds and the size limit refuse a
+//    text before either parser reads it; within them every honest shape
+//    is accepted.
+
+const size_t kLimit = 2 * 1024 * 1024;
+const char kTooLargeByOne[] =
+    "SAML message of 2097153 bytes is larger than the limit of 2097152 bytes";
+const char kTooManyDeclarations[] = "element declares too many namespaces";
+const char kTooManyInScope[] = "too many namespace declarations in scope";
+
+// " xmlns:p<tag>_<k>='urn:k'" for k below count.
+std::string declarations(int tag, int count) {
+    std::string out;
+    for (int k = 0; k < count; ++k)
+        out += " xmlns:p" + std::to_string(tag) + "_" + std::to_string(k) + "=\"urn:" + std::to_string(k) + "\"";
+    return out;
+}
+// `depth` nested elements declaring `perElement` prefixes each, `leaves`
+// prefixed names (the outermost prefix, one prefixed attribute) below.
+std::string nestedDeclarations(int depth, int perElement, size_t leaves) {
+    std::string open, close;
+    for (int d = 0; d < depth; ++d) {
+        open += "<e" + declarations(d, perElement) + ">";
+        close += "</e>";
+    }
+    return open + repeat("<p0_0:x p0_0:a=\"\"/>", leaves) + close;
+}
+// The genuine response with content put into it after signing.
+std::string genuineWith(const std::string& content) {
+    return insertBefore(genuine(), "<samlp:Status>", content);
+}
+// The genuine response padded by a trailing comment to exactly `size`
+// bytes, with `inside` put into the comment's place first.
+std::string genuinePaddedTo(size_t size, const std::string& before = "") {
+    const std::string text = before.empty() ? genuine() : afterDecl(genuine(), before);
+    return text + "<!--" + std::string(size - text.size() - 7, 'x') + "-->";
+}
+
+const std::vector<AttackRow> kCostAttacks = {
+    // Checked before anything reads the text: the DTD (or NUL) it carries
+    // would otherwise be refused for itself.
+    {"OneByteOverTheSizeLimit", [] { return genuinePaddedTo(kLimit + 1); }, Alone::NotShown, {},
+     nullptr, -8, {kTooLargeByOne}},
+    {"OverTheSizeLimitWithADtd",
+     [] { return genuinePaddedTo(kLimit + 1, "<!DOCTYPE r [<!ENTITY e \"x\">]>"); },
+     Alone::NotShown, {}, nullptr, -8, {kTooLargeByOne}},
+    {"OverTheSizeLimitWithANul",
+     [] { return genuinePaddedTo(kLimit + 1, std::string("<!--\0-->", 8)); }, Alone::NotShown,
+     {}, nullptr, -8, {kTooLargeByOne}},
+    {"TenMegabytesOfEmptyElements", [] { return genuineWith(repeat("<e/>", 10 * 1024 * 1024 / 4)); },
+     Alone::NotShown, {}, nullptr, -8,
+     {"SAML message of " + std::to_string(genuine().size() + 10 * 1024 * 1024) +
+      " bytes is larger than the limit of 2097152 bytes"}},
+};
+ATTACKS(InputCost, kCostAttacks);
+
+TEST_F(RecordingTest, TwoHundredFiftyPrefixesOnEachOfTwoHundredFiftyElementsAreRefusedAtTheFirst) {
+    const std::string xml = genuineWith(nestedDeclarations(250, 250, 1000));
+    expectRefused(verifyResponse(xml), -8,
+                  {malformedAt(xml, xml.find("<e xmlns"), kTooManyDeclarations)});
+}
+
+TEST_F(RecordingTest, DeclarationsInScopeAreRefusedAtTheOneTooMany) {
+    // The root declares two prefixes: the 32nd element of 64 each is over.
+    const std::string xml = genuineWith(nestedDeclarations(32, 64, 1));
+    expectRefused(verifyResponse(xml), -8,
+                  {malformedAt(xml, xml.find("<e xmlns:p31_0"), kTooManyInScope)});
+}
+
+TEST_F(RecordingTest, NamesResolvedThroughTooManyDeclarationsAreRefusedBeforeParsing) {
+    const Outcome o = verifyResponse(genuineWith(nestedDeclarations(250, 5, 70000)));
+    EXPECT_EQ(o.status, -8);
+    ASSERT_EQ(o.errors.size(), 1u);
+    EXPECT_EQ(o.errors[0].rfind("Malformed XML in SAML token: names need too many namespace "
+                                "resolution steps line: ", 0), 0u) << o.errors[0];
+    EXPECT_EQ(o.nameId, kUntouched);
+}
+
+std::string manyAttributes(size_t bytes) {
+    const std::string element = "<e" + attributes(50) + "/>";
+    return repeat(element, bytes / element.size());
+}
+
+const std::vector<HonestRow> kCostHonest = {
+    {"ExactlyAtTheSizeLimit", [] { return genuinePaddedTo(kLimit); }, kSignedName},
+    {"OneAndAHalfMegabytesOfAttributes",
+     [] { return signedWithExtension(manyAttributes(1536 * 1024)); }, kSignedName},
+    {"TwoHundredFiftyNestedWithFiveDeclarationsEachAndPrefixedNamesBelow",
+     [] { return signedWithExtension(nestedDeclarations(250, 5, 100)); }, kSignedName},
+    {"SixtyFourDeclarationsOnOneElement",
+     [] { return signedWithExtension("<e" + declarations(0, 64) + "/>"); }, kSignedName},
+    // Documented: the NameID handed out is condensed, not the signed text.
+    {"PrettyPrintedNameIdIsCondensed", [] { return idpSigned("\n      admin@example.test\n    "); },
+     "admin@example.test"},
+};
+HONEST(InputCost, kCostHonest);
+
+// -- libxml2 reports nothing on stderr: a relative namespace URI in the
+//    signed tree makes exclusive c14n fail, and its report goes to the log.
+
+struct StderrOutcome {
+    Outcome outcome;
+    std::string stderrText;
+};
+StderrOutcome verifyCapturingStderr(const std::string& xml) {
+    ::testing::internal::CaptureStderr();
+    Outcome o = verifyResponse(xml);
+    return {o, ::testing::internal::GetCapturedStderr()};
+}
+
+TEST_F(RecordingTest, RelativeNamespaceUriInTheSignedTreeIsReportedInTheLogNotOnStderr) {
+    const StderrOutcome relative =
+        verifyCapturingStderr(genuineWith("<x:note xmlns:x=\"relative/uri\"/>"));
+    EXPECT_EQ(relative.stderrText, "");
+    expectRefused(relative.outcome, -7, {kCannotVerify, kSignatureFailed});
+    const std::vector<std::string> logged = Recorder::logAt(1);
+    EXPECT_NE(std::find(logged.begin(), logged.end(),
+                        "libxml2: Relative namespace UR is invalid here : (null)"),
+              logged.end())
+        << "the c14n report is not in the log";
+    // xmlsec1's report quotes libxml2's message: its newline arrives escaped.
+    EXPECT_NE(std::find_if(logged.begin(), logged.end(),
+                           [](const std::string& line) {
+                               return line.find("processing docs children list\\n") != std::string::npos;
+                           }),
+              logged.end());
+    const StderrOutcome honest = verifyCapturingStderr(genuine());
+    EXPECT_EQ(honest.stderrText, "");
+    expectAccepted(honest.outcome, kSignedName);
+    EXPECT_TRUE(Recorder::log().empty());
+}
+
 }  // namespace
