@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -18,6 +20,7 @@
 
 #include "CorvaneLogin.h"
 #include "corvane_test_support.h"
+#include "xml/limits.h"
 
 namespace {
 
@@ -570,6 +573,80 @@ const std::vector<CheckRow> kCheckRows = {
      change("NotBefore=\"2024-03-01T11:59:00Z\"", "NotBefore=\"2024-03-01T12:00:00.5Z\""),
      [](LoginExpectations* e) { e->clockSkewSeconds = 0; }, -10,
      "SAML assertion is not valid before 2024-03-01T12:00:00.5Z"},
+    // The assertion's ID is what a replay cache keys on.
+    {"AssertionIdMissing", Mode::Response,
+     change("<saml:Assertion ID=\"_login-assertion-1\" ", "<saml:Assertion "), kHonest, -10,
+     "SAML assertion has no ID"},
+    {"AssertionIdEmpty", Mode::Response,
+     change("<saml:Assertion ID=\"_login-assertion-1\" ", "<saml:Assertion ID=\"\" "), kHonest,
+     -10, "SAML assertion ID \"\" is not an xs:ID (an NCName)"},
+    {"AssertionIdNotAnNcName", Mode::Response,
+     change("<saml:Assertion ID=\"_login-assertion-1\" ", "<saml:Assertion ID=\"1:login\" "),
+     kHonest, -10, "SAML assertion ID \"1:login\" is not an xs:ID (an NCName)"},
+    {"AssertionIdOtherNcNameAccepted", Mode::Response,
+     change("<saml:Assertion ID=\"_login-assertion-1\" ", "<saml:Assertion ID=\"a.b-c_1\" "),
+     kHonest, 0, ""},
+    // Windows whose NotBefore is not earlier than their NotOnOrAfter, each
+    // bound within the skew of now on its own.
+    {"ConditionsWindowInverted", Mode::Assertion,
+     change("NotBefore=\"2024-03-01T11:59:00Z\" NotOnOrAfter=\"2024-03-01T12:10:00Z\"",
+            "NotBefore=\"2024-03-01T12:01:00Z\" NotOnOrAfter=\"2024-03-01T12:00:30Z\""),
+     kHonest, -10,
+     "SAML assertion NotBefore 2024-03-01T12:01:00Z is not earlier than its NotOnOrAfter "
+     "2024-03-01T12:00:30Z"},
+    {"ConditionsWindowEmpty", Mode::Assertion,
+     change("NotBefore=\"2024-03-01T11:59:00Z\" NotOnOrAfter=\"2024-03-01T12:10:00Z\"",
+            "NotBefore=\"2024-03-01T12:01:00Z\" NotOnOrAfter=\"2024-03-01T12:01:00Z\""),
+     kHonest, -10,
+     "SAML assertion NotBefore 2024-03-01T12:01:00Z is not earlier than its NotOnOrAfter "
+     "2024-03-01T12:01:00Z"},
+    {"ConditionsWindowOfHalfASecondAccepted", Mode::Assertion,
+     change("NotBefore=\"2024-03-01T11:59:00Z\" NotOnOrAfter=\"2024-03-01T12:10:00Z\"",
+            "NotBefore=\"2024-03-01T12:01:00Z\" NotOnOrAfter=\"2024-03-01T12:01:00.5Z\""),
+     kHonest, 0, ""},
+    {"ConfirmationWindowInverted", Mode::Assertion,
+     change("NotOnOrAfter=\"2024-03-01T12:05:00Z\"",
+            "NotBefore=\"2024-03-01T12:02:00Z\" NotOnOrAfter=\"2024-03-01T12:01:00Z\""),
+     kHonest, -10,
+     "SAML bearer confirmation NotBefore 2024-03-01T12:02:00Z is not earlier than its "
+     "NotOnOrAfter 2024-03-01T12:01:00Z"},
+    {"ConfirmationWindowOrderedAccepted", Mode::Assertion,
+     change("NotOnOrAfter=\"2024-03-01T12:05:00Z\"",
+            "NotBefore=\"2024-03-01T12:01:00Z\" NotOnOrAfter=\"2024-03-01T12:02:00Z\""),
+     kHonest, 0, ""},
+    // xs:dateTime offsets reach 14:00 and no further.
+    {"ZoneOffsetOfFourteenHoursAccepted", Mode::Assertion,
+     change("NotOnOrAfter=\"2024-03-01T12:10:00Z\"", "NotOnOrAfter=\"2024-03-02T02:10:00+14:00\""),
+     kHonest, 0, ""},
+    {"ZoneOffsetBeyondFourteenHours", Mode::Assertion,
+     change("NotOnOrAfter=\"2024-03-01T12:10:00Z\"", "NotOnOrAfter=\"2024-03-02T02:11:00+14:01\""),
+     kHonest, -10,
+     "SAML assertion NotOnOrAfter \"2024-03-02T02:11:00+14:01\" is missing or not a time stamp"},
+    // Values quoted in messages cannot start a new line in a host's log.
+    {"StatusMessageWithLineBreaksArrivesEscaped", Mode::Both,
+     change(kSuccess, replaceAll(kAuthnFailed, "Wrong password",
+                                 "Wrong password\n2024-03-01 admin logged in&#13;\xC2\x85" "end")),
+     kHonest, -10,
+     std::string(kAuthnFailedMessage) + "\\n2024-03-01 admin logged in\\r\\u0085end"},
+    {"IssuerWithLineBreakArrivesEscaped", Mode::Assertion,
+     change(kAssertionIssuer,
+            "<saml:Issuer>https://evil.example.test/idp\nforged</saml:Issuer>{{ASSERTION_SIGNATURE}}"),
+     kHonest, -10,
+     "SAML assertion Issuer \"https://evil.example.test/idp\\nforged\" is not the IdP "
+     "\"https://idp.example.test/login-test-only\""},
+    // A host's now is clamped to the instants time stamps can name.
+    {"NowAtTheLargestValue", Mode::Assertion, kAsIs,
+     [](LoginExpectations* e) { e->now = LLONG_MAX; }, -10,
+     "SAML bearer confirmation expired at 2024-03-01T12:05:00Z"},
+    {"NowAtTheLargestValueWithTheLargestSkew", Mode::Assertion, kAsIs,
+     [](LoginExpectations* e) {
+         e->now = LLONG_MAX;
+         e->clockSkewSeconds = 86400;
+     },
+     -10, "SAML bearer confirmation expired at 2024-03-01T12:05:00Z"},
+    {"NowAtTheSmallestValueReadsTheClock", Mode::Assertion, kAsIs,
+     [](LoginExpectations* e) { e->now = LLONG_MIN; }, -10,
+     "SAML bearer confirmation expired at 2024-03-01T12:05:00Z"},
     {"EndOfDayIsATimeStamp", Mode::Assertion,
      change("SessionNotOnOrAfter=\"2024-03-01T20:00:00Z\"",
             "SessionNotOnOrAfter=\"2024-03-01T24:00:00Z\""),
@@ -780,6 +857,72 @@ TEST_F(LoginTest, ReferenceToAnotherElementsIdIsRefused) {
     expectRefused(
         verify(overResponse), -7,
         "SAML response signature does not refer to the element it is attached to (Assertion)");
+}
+
+// ---- Input size and libxml2's reports ----------------------------------------------
+
+// The signed response padded by a trailing comment to exactly `size` bytes.
+std::string paddedTo(const std::string& text, size_t size) {
+    return text + "<!--" + std::string(size - text.size() - 7, 'x') + "-->";
+}
+
+TEST_F(LoginTest, SizeLimitIsCheckedFirstAndAHostMayRaiseIt) {
+    EXPECT_EQ(LoginExpectations().maxMessageBytes, corvane::internal::kDefaultMaxMessageBytes);
+    const std::string honest = sign(base(), Mode::Assertion);
+    const size_t limit = corvane::internal::kDefaultMaxMessageBytes;
+    expectAccepted(verify(paddedTo(honest, limit)));
+    const std::string over = paddedTo(honest, limit + 1);
+    const std::string tooLarge =
+        "SAML message of 2097153 bytes is larger than the limit of 2097152 bytes";
+    expectRefused(verify(over), -11, tooLarge);
+    // Refused before the screening, which would refuse the DTD for itself.
+    expectRefused(verify(paddedTo("<!DOCTYPE r [<!ENTITY e \"x\">]>" + honest, limit + 1)), -11,
+                  tooLarge);
+    LoginExpectations raised = expectations();
+    raised.maxMessageBytes = 4 * 1024 * 1024;
+    expectAccepted(verify(over, raised));
+    LoginExpectations lowered = expectations();
+    lowered.maxMessageBytes = honest.size() - 1;
+    expectRefused(verify(honest, lowered), -11,
+                  "SAML message of " + std::to_string(honest.size()) +
+                      " bytes is larger than the limit of " + std::to_string(honest.size() - 1) +
+                      " bytes");
+    lowered.maxMessageBytes = honest.size();
+    expectAccepted(verify(honest, lowered));
+}
+
+TEST_F(LoginTest, NamespaceBoundsHoldForTheLoginPathToo) {
+    std::string declarations;
+    for (int k = 0; k < 65; ++k)
+        declarations += " xmlns:p" + std::to_string(k) + "=\"urn:" + std::to_string(k) + "\"";
+    const std::string hostile =
+        replaceAll(sign(base(), Mode::Assertion), "<samlp:Status>",
+                   "<samlp:Extensions><e" + declarations + "/></samlp:Extensions><samlp:Status>");
+    const Outcome o = verify(hostile);
+    EXPECT_EQ(o.status, -8);
+    ASSERT_EQ(o.errors.size(), 1u);
+    EXPECT_EQ(o.errors[0].rfind("Malformed XML in SAML token: element declares too many "
+                                "namespaces line: ", 0), 0u) << o.errors[0];
+    const std::string within = replaceAll(hostile, " xmlns:p64=\"urn:64\"", "");
+    expectAccepted(verify(within));
+}
+
+TEST_F(LoginTest, RelativeNamespaceUriInTheSignedAssertionIsReportedInTheLogNotOnStderr) {
+    const std::string genuine = sign(base(), Mode::Assertion);
+    const std::string relative = replaceAll(
+        genuine, "<saml:Subject>", "<saml:Subject><x:note xmlns:x=\"relative/uri\"/>");
+    ::testing::internal::CaptureStderr();
+    const Outcome refused = verify(relative);
+    const std::vector<std::string> logged = Recorder::logAt(1);
+    const Outcome accepted = verify(genuine);
+    const std::vector<std::string> honestLog = Recorder::logAt(1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    expectRefused(refused, -7, kAssertionNotVerified);
+    EXPECT_NE(std::find(logged.begin(), logged.end(),
+                        "libxml2: Relative namespace UR is invalid here : (null)"),
+              logged.end());
+    expectAccepted(accepted);
+    EXPECT_TRUE(honestLog.empty());
 }
 
 }  // namespace
