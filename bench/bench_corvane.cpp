@@ -7,7 +7,11 @@
 //   corvane/...  the library's own operations on the same inputs;
 //   part/...     single steps, to explain the ratios;
 //   growth/...   verification from 2 KB to 1 MB (many attributes) and of a
-//                response with 1 MB of padding: time per byte must stay flat.
+//                response with 1 MB of padding: time per byte must stay flat;
+//   cost/...     both verifications on 1 MiB shaped to make name resolution
+//                costly (namespace declarations, depth, prefixed names),
+//                beside the honest 1 MiB response: time per byte must stay
+//                within a small multiple of the honest one's.
 // scripts/bench runs it and prints the ratio table.
 //
 // With --profile=OPERATION:N the binary instead runs one operation N times
@@ -41,6 +45,7 @@
 #include "CorvaneLogin.h"
 #include "CorvaneStandard.h"
 #include "idp_samples.h"
+#include "xml/limits.h"
 
 namespace {
 
@@ -53,12 +58,13 @@ struct Inputs {
     std::string idpCert;
     std::string idpKey;
     std::string spKeyAndCert;
-    std::string responseSha1;    // realistic IdP response, 5-8 KB
+    std::string responseSha1;  // realistic IdP response, 5-8 KB
     std::string responseSha256;
-    std::string signedInfo;      // SignedInfo of responseSha1, for the floors
-    std::string requestTemplate; // what createAuthnRequest hands to signing
+    std::string signedInfo;                     // SignedInfo of responseSha1, for the floors
+    std::string requestTemplate;                // what createAuthnRequest hands to signing
     std::map<std::size_t, std::string> growth;  // by target size
-    std::string padded;          // 1 MB NameID-free padding
+    std::string padded;                         // 1 MB NameID-free padding
+    std::map<std::string, std::string> costly;  // 1 MiB hostile shapes, by name
 };
 
 Inputs& inputs() {
@@ -90,11 +96,69 @@ std::string between(const std::string& text, const std::string& begin, const std
 std::string requestTemplate() {
     TiXmlDocument document;
     document.LinkEndChild(new TiXmlDeclaration("1.0", "", ""));
-    document.LinkEndChild(corvane::createAuthnRequestElement("https://idp.example.test/saml2/sso",
-                                                             "https://sp.example.test/saml2/metadata"));
+    document.LinkEndChild(corvane::createAuthnRequestElement(
+        "https://idp.example.test/saml2/sso", "https://sp.example.test/saml2/metadata"));
     std::ostringstream text;
     text << document;
     return text.str();
+}
+
+// " xmlns:p<tag>_<k>='urn:k'" for k below count.
+std::string declarations(int tag, int count) {
+    std::string out;
+    for (int k = 0; k < count; ++k) {
+        out += " xmlns:p" + std::to_string(tag) + "_" + std::to_string(k) +
+               "=\"urn:" + std::to_string(k) + "\"";
+    }
+    return out;
+}
+
+// The realistic response with, before its end tag, `depth` nested elements
+// declaring `perElement` prefixes each, `names` prefixed elements with a
+// prefixed attribute (the prefix declared farthest up) at the bottom, and
+// text filling the whole to `size` bytes. The signature no longer
+// verifies, but every byte is read first.
+std::string costlyShape(const std::string& honest, std::size_t size, int depth, int perElement,
+                        std::size_t names, const std::string& prefix) {
+    std::string open, close;
+    for (int d = 0; d < depth; ++d) {
+        open += "<e" + declarations(d, perElement) + ">";
+        close += "</e>";
+    }
+    const std::string name =
+        prefix.empty() ? "<x a=\"\"/>" : "<" + prefix + ":x " + prefix + ":a=\"\"/>";
+    std::string body = open;
+    for (std::size_t i = 0; i < names && honest.size() + body.size() + close.size() < size; ++i) {
+        body += name;
+    }
+    const std::size_t used = honest.size() + body.size() + close.size();
+    if (used < size) body += std::string(size - used, 't');
+    body += close;
+    const std::string::size_type end = honest.rfind("</");
+    return honest.substr(0, end) + body + honest.substr(end);
+}
+
+// 1 MiB of hostile content in the realistic response: shapes refused by
+// the bounds, and shapes that stay just within the resolution budget (90%
+// of it), so they are read through to the signature.
+void prepareCostlyShapes(const std::string& realistic, std::map<std::string, std::string>* out) {
+    const std::size_t size = realistic.size() + (1u << 20);
+    const long long budget = corvane::internal::resolutionStepBudget(size);
+    const auto within = [&](long long stepsPerName) {
+        return static_cast<std::size_t>(budget * 9 / 10 / stepsPerName);
+    };
+    // 250 prefixes on each of 180 nested elements fill the MiB.
+    (*out)["declarations_180x250"] = costlyShape(realistic, size, 180, 250, size, "p0_0");
+    (*out)["declarations_250x5_names"] = costlyShape(realistic, size, 250, 5, size, "p0_0");
+    // Each name is charged twice (element and attribute) with its depth
+    // (root included) plus the declarations in scope (the root's included).
+    (*out)["depth_250_names_in_budget"] =
+        costlyShape(realistic, size, 250, 0, within(2 * (251 + 8)), "samlp");
+    (*out)["depth_250_plain_names_in_budget"] =
+        costlyShape(realistic, size, 250, 0, within(2 * 251), "");
+    (*out)["declarations_2016_names_in_budget"] =
+        costlyShape(realistic, size, 32, 63, within(2 * (33 + 2024)), "p0_0");
+    (*out)["prefixed_names_only"] = costlyShape(realistic, size, 0, 0, size, "samlp");
 }
 
 void prepareInputs() {
@@ -119,6 +183,7 @@ void prepareInputs() {
     lean.extraAttributes = 0;
     lean.paddingBytes = 1u << 20;
     in.padded = mustSign(lean);
+    prepareCostlyShapes(in.responseSha1, &in.costly);
 }
 
 // ---- The floors: OpenSSL alone ----
@@ -148,21 +213,20 @@ std::string rsaSign(EVP_PKEY* key, const EVP_MD* md, const std::string& data) {
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     unsigned char sig[512];
     size_t len = sizeof sig;
-    const bool ok = EVP_DigestSignInit(ctx, nullptr, md, nullptr, key) == 1 &&
-                    EVP_DigestSign(ctx, sig, &len,
-                                   reinterpret_cast<const unsigned char*>(data.data()),
-                                   data.size()) == 1;
+    const bool ok =
+        EVP_DigestSignInit(ctx, nullptr, md, nullptr, key) == 1 &&
+        EVP_DigestSign(ctx, sig, &len, reinterpret_cast<const unsigned char*>(data.data()),
+                       data.size()) == 1;
     EVP_MD_CTX_free(ctx);
     return ok ? std::string(reinterpret_cast<const char*>(sig), len) : std::string();
 }
 
 bool rsaVerify(EVP_PKEY* key, const EVP_MD* md, const std::string& data, const std::string& sig) {
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    const bool ok = EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, key) == 1 &&
-                    EVP_DigestVerify(ctx, reinterpret_cast<const unsigned char*>(sig.data()),
-                                     sig.size(),
-                                     reinterpret_cast<const unsigned char*>(data.data()),
-                                     data.size()) == 1;
+    const bool ok =
+        EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, key) == 1 &&
+        EVP_DigestVerify(ctx, reinterpret_cast<const unsigned char*>(sig.data()), sig.size(),
+                         reinterpret_cast<const unsigned char*>(data.data()), data.size()) == 1;
     EVP_MD_CTX_free(ctx);
     return ok;
 }
@@ -291,9 +355,9 @@ void corvaneCreate(benchmark::State& state) {
     }
 }
 
-// Profile-checked verification with the IdP certificate loaded once, on the
-// same response, every check included (the clock is inside its window).
-void corvaneVerifyLogin(benchmark::State& state, const std::string* xml) {
+// What the sample responses satisfy, with the IdP certificate loaded once
+// (the clock is inside their window).
+corvane::LoginExpectations sampleExpectations() {
     corvane::LoginExpectations expected;
     expected.idpEntityId = "https://idp.example.test/saml2/metadata";
     expected.idpCertificates = {corvane::Key::loadCertificate(inputs().idpCert)};
@@ -301,12 +365,38 @@ void corvaneVerifyLogin(benchmark::State& state, const std::string* xml) {
     expected.acsUrl = "https://sp.example.test/saml2/acs";
     expected.requestId = "_4c1d8e0f2a3b4c5d6e7f8091a2b3c4d5";
     expected.now = 1714641300;  // 2024-05-02T09:15:00Z
+    return expected;
+}
+
+// Profile-checked verification on the same response, every check included.
+void corvaneVerifyLogin(benchmark::State& state, const std::string* xml) {
+    const corvane::LoginExpectations expected = sampleExpectations();
     corvane::VerifiedLogin login;
     for (auto _ : state) {
         if (corvane::verifyLoginResponse(&login, *xml, expected) != 0) {
             state.SkipWithError("verifyLoginResponse refused the response");
         }
     }
+}
+
+// Both verifications of text that may be refused: the work to the
+// verdict, whatever it is.
+void costVerifySamlResponse(benchmark::State& state, const std::string* xml) {
+    boost::shared_ptr<corvane::CorvaneBase> saml = helper();
+    std::string nameId;
+    int status = 0;
+    for (auto _ : state) status = saml->verifySamlResponse(nameId, *xml, inputs().idpCert);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * xml->size()));
+    state.SetLabel(std::to_string(xml->size()) + " bytes, status " + std::to_string(status));
+}
+
+void costVerifyLoginResponse(benchmark::State& state, const std::string* xml) {
+    const corvane::LoginExpectations expected = sampleExpectations();
+    corvane::VerifiedLogin login;
+    int status = 0;
+    for (auto _ : state) status = corvane::verifyLoginResponse(&login, *xml, expected);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * xml->size()));
+    state.SetLabel(std::to_string(xml->size()) + " bytes, status " + std::to_string(status));
 }
 
 // A standard request signed with the SP key loaded once.
@@ -360,7 +450,8 @@ void registerAll() {
     benchmark::RegisterBenchmark("bare/verify_sha1", bareVerifyResponse, &in.responseSha1);
     benchmark::RegisterBenchmark("bare/verify_sha256", bareVerifyResponse, &in.responseSha256);
     benchmark::RegisterBenchmark("bare/sign_request", bareSignRequest);
-    benchmark::RegisterBenchmark("corvane/verifySamlResponse_sha1", corvaneVerify, &in.responseSha1);
+    benchmark::RegisterBenchmark("corvane/verifySamlResponse_sha1", corvaneVerify,
+                                 &in.responseSha1);
     benchmark::RegisterBenchmark("corvane/verifySamlResponse_sha256", corvaneVerify,
                                  &in.responseSha256);
     benchmark::RegisterBenchmark("corvane/createAuthnRequest", corvaneCreate);
@@ -382,6 +473,17 @@ void registerAll() {
     }
     benchmark::RegisterBenchmark("growth/corvane/padding_1MiB", corvaneVerify, &in.padded);
     benchmark::RegisterBenchmark("growth/bare/padding_1MiB", bareVerifyResponse, &in.padded);
+    const std::string* honest = &in.growth[1u << 20];
+    benchmark::RegisterBenchmark("cost/verifySamlResponse/honest_1MiB", costVerifySamlResponse,
+                                 honest);
+    benchmark::RegisterBenchmark("cost/verifyLoginResponse/honest_1MiB", costVerifyLoginResponse,
+                                 honest);
+    for (const auto& entry : in.costly) {
+        benchmark::RegisterBenchmark(("cost/verifySamlResponse/" + entry.first).c_str(),
+                                     costVerifySamlResponse, &entry.second);
+        benchmark::RegisterBenchmark(("cost/verifyLoginResponse/" + entry.first).c_str(),
+                                     costVerifyLoginResponse, &entry.second);
+    }
 }
 
 // ---- Profiling under callgrind ----
@@ -423,7 +525,8 @@ int profile(const std::string& spec) {
     for (int i = 0; i < count; ++i) once();
     CALLGRIND_TOGGLE_COLLECT;
     if (failures != 0) {
-        std::fprintf(stderr, "profile %s: %d failures (unknown operation?)\n", op.c_str(), failures);
+        std::fprintf(stderr, "profile %s: %d failures (unknown operation?)\n", op.c_str(),
+                     failures);
         return 1;
     }
     std::printf("profiled %s x %d\n", op.c_str(), count);

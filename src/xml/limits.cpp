@@ -15,6 +15,11 @@ bool messageWithinSizeLimit(const std::string& text, std::size_t maxBytes) {
     return false;
 }
 
+long long resolutionStepsOfTag(long long depth, long long declarationsInScope, long long attributes,
+                               long long prefixedAttributes) {
+    return depth * (1 + attributes) + declarationsInScope * (1 + prefixedAttributes);
+}
+
 long long resolutionStepBudget(std::size_t textBytes) {
     return kResolutionStepsAllowance + kResolutionStepsPerByte * static_cast<long long>(textBytes);
 }

@@ -26,24 +26,32 @@ const int kMaxElementDepth = 256;
 // both parsers check duplicates in time quadratic in their number.
 const int kMaxAttributesPerElement = 256;
 
-// libxml2 resolves every element name and prefixed attribute name twice:
-// the parser searches the declarations in scope, innermost first, and the
-// tree builder walks up the ancestors to the one that declares or uses the
-// prefix. A name therefore costs up to (depth + declarations in scope)
-// steps. Real IdPs declare a handful of namespaces (samlp, saml, ds, xs,
-// xsi, xenc: under 20 in scope even where every element repeats its own)
-// and nest some ten deep; the bounds leave a hundred times that.
+// libxml2 resolves every element name and prefixed attribute name through
+// the declarations in scope (the parser searches them innermost first),
+// and both the tree builder's namespace search and the exclusive
+// canonicalization of a signed tree walk up the ancestors, the latter
+// for every element, attribute and namespace node. Real IdPs declare a
+// handful of namespaces (samlp, saml, ds, xs, xsi, xenc: under 20 in
+// scope even where every element repeats its own) and nest some ten
+// deep; the bounds leave a hundred times that.
 const int kMaxNamespaceDeclarationsPerElement = 64;
 const int kMaxNamespaceDeclarationsInScope = 2048;
 
-// The resolution steps (the sum of depth + declarations in scope over
-// every such name) a text may need: a fixed allowance, which deep but
-// small documents stay within, plus a few steps per byte of text, so the
-// work of name resolution stays a small constant per input byte however
-// the text is shaped. An honest response needs well under one step per
+// The steps a text may need for that work: per start tag, its depth for
+// the tag and each attribute (namespace declarations included), plus the
+// declarations in scope for the tag and each prefixed attribute. A fixed
+// allowance, which deep but small documents stay within (250 nested
+// elements with 5 declarations each need 345,000), plus one step per byte
+// of text, so this work stays a small constant per input byte however the
+// text is shaped: at the limit it adds at most about twice what an honest
+// response of the size costs. Honest responses need under half a step per
 // byte.
-const long long kResolutionStepsAllowance = 1 << 20;
-const long long kResolutionStepsPerByte = 8;
+const long long kResolutionStepsAllowance = 1 << 19;
+const long long kResolutionStepsPerByte = 1;
+
+// The steps charged for one start tag (see above).
+long long resolutionStepsOfTag(long long depth, long long declarationsInScope, long long attributes,
+                               long long prefixedAttributes);
 
 // The resolution steps a text of this size may need.
 long long resolutionStepBudget(std::size_t textBytes);

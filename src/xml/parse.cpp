@@ -80,7 +80,8 @@ void startElementWithinNamespaceBounds(void* ctx, const xmlChar* localname, cons
     }
     const long long depth = static_cast<long long>(state->declarationsPerOpenElement.size());
     state->resolutionSteps +=
-        (depth + state->declarationsInScope + namespaceCount) * (1 + prefixedAttributes);
+        resolutionStepsOfTag(depth, state->declarationsInScope + namespaceCount,
+                             attributeCount + namespaceCount, prefixedAttributes);
     if (state->resolutionSteps > state->resolutionBudget) {
         CorvaneBase::writeToLog(kDetailLevel, kTooCostly, state->resolutionBudget);
         stopParse(ctx, state);

@@ -272,8 +272,8 @@ private:
         }
         if (i >= text_.size()) return stopScan();
         // What libxml2 spends resolving the names of this tag.
-        resolutionSteps_ += (depth_ + declarationsInScope_ + declarations) *
-                            static_cast<long long>(1 + prefixedAttributes);
+        resolutionSteps_ += resolutionStepsOfTag(depth_, declarationsInScope_ + declarations,
+                                                 attributes, prefixedAttributes);
         if (resolutionSteps_ > resolutionBudget_) {
             reportMalformedAt(text_, tagStart, kTooCostly);
             return false;

@@ -996,7 +996,7 @@ const std::vector<HonestRow> kCostHonest = {
     {"OneAndAHalfMegabytesOfAttributes",
      [] { return signedWithExtension(manyAttributes(1536 * 1024)); }, kSignedName},
     {"TwoHundredFiftyNestedWithFiveDeclarationsEachAndPrefixedNamesBelow",
-     [] { return signedWithExtension(nestedDeclarations(250, 5, 100)); }, kSignedName},
+     [] { return signedWithExtension(nestedDeclarations(250, 5, 20)); }, kSignedName},
     {"SixtyFourDeclarationsOnOneElement",
      [] { return signedWithExtension("<e" + declarations(0, 64) + "/>"); }, kSignedName},
     // Documented: the NameID handed out is condensed, not the signed text.

@@ -103,9 +103,9 @@ const std::vector<BoundRow> kBoundRows = {
      [] { return "<r>" + nestedBody(32, 64, 1) + nestedBody(32, 64, 1) + "</r>"; }, ""},
     {"TwoHundredFiftyByTwoHundredFifty", [] { return nestedDeclarations(250, 250, 10); },
      kTooManyDeclarationsLog},
-    // 250 x 5 declarations in scope with a hundred names below: honest
+    // 250 x 5 declarations in scope with twenty names below: honest
     // enough, well within the resolution budget.
-    {"TwoHundredFiftyByFiveWithNamesBelow", [] { return nestedDeclarations(250, 5, 100); }, ""},
+    {"TwoHundredFiftyByFiveWithNamesBelow", [] { return nestedDeclarations(250, 5, 20); }, ""},
     // The same with 1.3 MB of names below: each would be resolved through
     // 1,250 declarations and 250 ancestors.
     {"TwoHundredFiftyByFiveWithAMegabyteOfNamesBelow",
@@ -150,11 +150,12 @@ TEST_F(RecordingTest, ScreeningRefusesEachNamespaceBoundWithItsPosition) {
     const std::string hostile = nestedDeclarations(250, 250, 10);
     const std::string costly = nestedDeclarations(250, 5, 70000);
     // The first leaf whose names take the steps past the budget. A tag
-    // costs (depth + declarations in scope, its own included) for its name
-    // and each prefixed attribute: the e at d (under r) (d + 1) + 5(d + 1),
-    // each leaf 2 x (251 + 1250).
+    // costs its depth for itself and each attribute (declarations too),
+    // plus the declarations in scope (its own included) for itself and
+    // each prefixed attribute: the e at d (under r) 6(d + 1) + 5(d + 1),
+    // each leaf 2 x 251 + 2 x 1250.
     long long steps = 0;
-    for (long long d = 0; d < 250; ++d) steps += 6 * (d + 1);
+    for (long long d = 0; d < 250; ++d) steps += 11 * (d + 1);
     const long long leavesWithin = (resolutionStepBudget(costly.size()) - steps) / 3002;
     const size_t leafAt = costly.find("<p0_0:x") + 19 * static_cast<size_t>(leavesWithin);
     const std::vector<Row> rows = {
@@ -164,7 +165,7 @@ TEST_F(RecordingTest, ScreeningRefusesEachNamespaceBoundWithItsPosition) {
         {inScope, malformedAt(inScope, "<y", "too many namespace declarations in scope")},
         {"<r>" + nestedBody(32, 64, 1) + nestedBody(32, 64, 1) + "</r>", ""},
         {hostile, malformedAt(hostile, "<e", "element declares too many namespaces")},
-        {nestedDeclarations(250, 5, 100), ""},
+        {nestedDeclarations(250, 5, 20), ""},
         {costly, "Malformed XML in SAML token: names need too many namespace resolution steps "
                  "line: 1 col: " +
                      std::to_string(leafAt + 1)},
