@@ -9,6 +9,7 @@
 
 #include "Corvane.h"
 #include "frame/assertions.h"
+#include "frame/call_scope.h"
 #include "frame/escape.h"
 
 namespace corvane {
@@ -59,6 +60,8 @@ void CorvaneBase::writeToLog(int level, const char* format, ...) {
     va_start(args, format);
     const std::string message = formatMessage(format, args);
     va_end(args);
+    // Inside an extended call the line belongs to that call's sinks.
+    if (internal::CallScope::deliverLog(level, message)) return;
     if (m_logCallback) m_logCallback(level, message);
 }
 
@@ -67,6 +70,8 @@ void CorvaneBase::setErrorMessage(const char* format, ...) {
     va_start(args, format);
     const std::string message = formatMessage(format, args);
     va_end(args);
+    // Inside an extended call the message belongs to that call's result.
+    if (internal::CallScope::deliverError(message)) return;
     CORVANE_ASSERT(m_errorCallback);
     m_errorCallback(message);
 }

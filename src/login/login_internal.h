@@ -4,7 +4,7 @@
 
 #include <libxml/tree.h>
 
-#include "CorvaneLogin.h"
+#include "corvane/login.h"
 
 namespace corvane {
 namespace internal {
@@ -15,7 +15,7 @@ namespace internal {
 // present one verifying with one of the keys. IDs must be unique in the
 // document. Otherwise -7 after one message.
 int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
-                              const std::vector<boost::shared_ptr<const Key>>& keys);
+                              const std::vector<KeyPtr>& keys);
 
 // Response-level profile rules, each 0 or -10 after one message: Version
 // and a Success status; Destination, Issuer and InResponseTo.

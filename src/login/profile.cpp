@@ -25,8 +25,7 @@ const char kNoIssuer[] = "SAML assertion names no Issuer";
 const char kUnsolicited[] = "SAML %s answers no request, but request \"%s\" is expected";
 const char kWrongRequest[] = "SAML %s answers request \"%s\", not \"%s\"";
 const char kUnexpectedRequest[] =
-    "SAML %s answers request \"%s\", but no request is expected and unsolicited logins are not "
-    "allowed";
+    "SAML %s answers request \"%s\", but no request ID is expected to check it against";
 const char kNoNameId[] = "SAML assertion carries no usable Subject/NameID";
 const char kNoBearer[] = "SAML assertion has no bearer SubjectConfirmation";
 const char kWrongRecipient[] =
@@ -118,13 +117,16 @@ Problem inResponseToProblem(const xmlNode* element, const char* what,
                             const LoginExpectations& expected) {
     std::string named;
     const bool answers = attributeValue(element, "InResponseTo", &named);
-    if (!expected.requestId.empty()) {
-        if (!answers) return describe(kUnsolicited, what, expected.requestId.c_str());
-        if (named != expected.requestId) {
-            return describe(kWrongRequest, what, named.c_str(), expected.requestId.c_str());
-        }
-    } else if (answers && !expected.allowUnsolicited) {
-        return describe(kUnexpectedRequest, what, named.c_str());
+    // Unsolicited: accepted only when allowed (expectations naming no
+    // request at all allow it, or they would be refused as incomplete).
+    if (!answers) {
+        if (expected.requestId.empty() || expected.allowUnsolicited) return Problem();
+        return describe(kUnsolicited, what, expected.requestId.c_str());
+    }
+    // An answer: only to the request the host names.
+    if (expected.requestId.empty()) return describe(kUnexpectedRequest, what, named.c_str());
+    if (named != expected.requestId) {
+        return describe(kWrongRequest, what, named.c_str(), expected.requestId.c_str());
     }
     return Problem();
 }

@@ -105,13 +105,13 @@ bool verifiesWithKey(xmlNode* signature, const Key& key) {
 
 // The signature attached to element covers it and verifies with a key.
 int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature,
-                            const std::vector<boost::shared_ptr<const Key>>& keys) {
+                            const std::vector<KeyPtr>& keys) {
     const char* what = reinterpret_cast<const char*>(element->name);
     if (!referenceCoversElement(doc, element, signature)) {
         CorvaneBase::setErrorMessage(kBadReference, escapedForMessage(what).c_str());
         return -7;
     }
-    for (const boost::shared_ptr<const Key>& key : keys) {
+    for (const KeyPtr& key : keys) {
         if (key && verifiesWithKey(signature, *key)) return 0;
     }
     CorvaneBase::setErrorMessage(kNotVerified, escapedForMessage(what).c_str());
@@ -121,7 +121,7 @@ int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature,
 }  // namespace
 
 int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
-                              const std::vector<boost::shared_ptr<const Key>>& keys) {
+                              const std::vector<KeyPtr>& keys) {
     xmlNode* response = xmlDocGetRootElement(doc);
     std::string problem;
     if (!documentStructureSound(response, &problem)) {

@@ -7,6 +7,7 @@
 
 #include "Corvane.h"
 #include "frame/assertions.h"
+#include "frame/call_scope.h"
 #include "xml/parse.h"
 #include "login/login_internal.h"
 #include "xml/limits.h"
@@ -19,6 +20,9 @@ namespace corvane {
 namespace {
 
 const char kIncomplete[] = "Login expectations are incomplete: %s is missing";
+const char kNoRequestRule[] =
+    "Login expectations are incomplete: set the request ID the response answers, "
+    "or allow unsolicited responses";
 const char kBadSkew[] =
     "Login expectations are not usable: the clock skew must be 0 to %ld seconds";
 const long kMaxClockSkewSeconds = 86400;
@@ -37,11 +41,15 @@ int checkExpectations(const LoginExpectations& expected) {
         missing = "the SP entity ID";
     else if (expected.acsUrl.empty())
         missing = "the ACS URL";
-    for (const boost::shared_ptr<const Key>& key : expected.idpCertificates) {
+    for (const KeyPtr& key : expected.idpCertificates) {
         if (!missing && !key) missing = "an IdP certificate (null key)";
     }
     if (missing != nullptr) {
         CorvaneBase::setErrorMessage(kIncomplete, missing);
+        return -9;
+    }
+    if (expected.requestId.empty() && !expected.allowUnsolicited) {
+        CorvaneBase::setErrorMessage(kNoRequestRule);
         return -9;
     }
     if (expected.clockSkewSeconds < 0 || expected.clockSkewSeconds > kMaxClockSkewSeconds) {
@@ -68,10 +76,9 @@ xmlNode* singleAssertion(xmlNode* response) {
     return assertions.front();
 }
 
-}  // namespace
-
-int verifyLoginResponse(VerifiedLogin* login, const std::string& responseXml,
-                        const LoginExpectations& expected) {
+// The whole verification, with a status; *login written only on success.
+int verifyLogin(VerifiedLogin* login, const std::string& responseXml,
+                const LoginExpectations& expected) {
     CORVANE_ASSERT(login);
     int status = checkExpectations(expected);
     if (status != 0) return status;
@@ -105,6 +112,15 @@ int verifyLoginResponse(VerifiedLogin* login, const std::string& responseXml,
     if (status != 0) return status;
     *login = verified;
     return 0;
+}
+
+}  // namespace
+
+Result<VerifiedLogin> verifyLoginResponse(const std::string& responseXml,
+                                          const LoginExpectations& expectations) {
+    return internal::runCall<VerifiedLogin>([&](VerifiedLogin* login) {
+        return verifyLogin(login, responseXml, expectations);
+    });
 }
 
 }  // namespace corvane

@@ -2,8 +2,10 @@
 // with libxml2's tree in schema order and serialized once.
 #include <xmlsec/strings.h>
 
-#include "CorvaneStandard.h"
+#include "corvane/metadata.h"
+#include "corvane/request.h"
 #include "Corvane.h"
+#include "frame/call_scope.h"
 #include "frame/assertions.h"
 #include "frame/handles.h"
 #include "xml/build.h"
@@ -125,10 +127,7 @@ internal::XmlDocPtr buildMetadata(const SpMetadataOptions& o, const Key& key) {
     return doc;
 }
 
-}  // namespace
-
-int createSpMetadata(std::string* metadata, const SpMetadataOptions& options, const Key& spKey) {
-    CORVANE_ASSERT(metadata);
+int buildSpMetadata(std::string* metadata, const SpMetadataOptions& options, const Key& spKey) {
     const int status = checkOptions(options, spKey);
     if (status != kOk) return status;
     internal::XmlDocPtr doc = buildMetadata(options, spKey);
@@ -143,6 +142,13 @@ int createSpMetadata(std::string* metadata, const SpMetadataOptions& options, co
     }
     metadata->swap(text);
     return kOk;
+}
+
+}  // namespace
+
+Result<std::string> createSpMetadata(const SpMetadataOptions& options, const Key& spKey) {
+    return internal::runCall<std::string>(
+        [&](std::string* metadata) { return buildSpMetadata(metadata, options, spKey); });
 }
 
 }  // namespace corvane

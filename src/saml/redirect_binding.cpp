@@ -9,9 +9,11 @@
 #include <xmlsec/openssl/evp.h>
 #include <zlib.h>
 
-#include "CorvaneStandard.h"
+#include "corvane/request.h"
 #include "Corvane.h"
 #include "frame/assertions.h"
+#include "frame/call_scope.h"
+#include "saml/standard.h"
 #include "xml/build.h"
 #include "xmldsig/signature_layer.h"
 
@@ -123,7 +125,7 @@ const char* signatureAlgorithm(bool useSha1) {
 }
 
 // What both entry points refuse before any work (and, for a new request,
-// before the host's ID callback runs).
+// before its ID is drawn).
 int checkRedirectInputs(const std::string& relayState, const Key* spKey) {
     if (relayState.size() > kRelayStateLimit) {
         CorvaneBase::setErrorMessage(kRelayStateTooLong);
@@ -136,10 +138,8 @@ int checkRedirectInputs(const std::string& relayState, const Key* spKey) {
     return kOk;
 }
 
-}  // namespace
-
-int encodeRedirectQuery(std::string* query, const std::string& samlRequest,
-                        const std::string& relayState, const Key* spKey, bool useSha1) {
+int encodeQuery(std::string* query, const std::string& samlRequest,
+                const std::string& relayState, const Key* spKey, bool useSha1) {
     CORVANE_ASSERT(query);
     const int status = checkRedirectInputs(relayState, spKey);
     if (status != kOk) return status;
@@ -165,16 +165,36 @@ int encodeRedirectQuery(std::string* query, const std::string& samlRequest,
     return kOk;
 }
 
-int createRedirectQuery(std::string* query, const StandardRequestOptions& options,
-                        const std::string& relayState, const Key* spKey, std::string* requestId) {
-    CORVANE_ASSERT(query);
+int createRedirect(RedirectRequest* redirect, const StandardRequestOptions& options,
+                   const std::string& relayState, const Key* spKey) {
     int status = checkRedirectInputs(relayState, spKey);
-    std::string request, id;
-    if (status == kOk) status = createUnsignedAuthnRequest(&request, options, &id);
+    AuthnRequest request;
+    if (status == kOk) status = internal::createRequest(&request, options, nullptr);
+    std::string query;
     if (status == kOk)
-        status = encodeRedirectQuery(query, request, relayState, spKey, options.useSha1);
-    if (status == kOk && requestId != nullptr) requestId->swap(id);
-    return status;
+        status = encodeQuery(&query, request.xml, relayState, spKey, options.useSha1);
+    if (status != kOk) return status;
+    redirect->id.swap(request.id);
+    redirect->url = redirectUrl(options.destination, query);
+    redirect->query.swap(query);
+    return kOk;
+}
+
+}  // namespace
+
+Result<std::string> encodeRedirectQuery(const std::string& samlRequest,
+                                        const std::string& relayState, const Key* spKey,
+                                        bool useSha1) {
+    return internal::runCall<std::string>([&](std::string* query) {
+        return encodeQuery(query, samlRequest, relayState, spKey, useSha1);
+    });
+}
+
+Result<RedirectRequest> createRedirectRequest(const StandardRequestOptions& options,
+                                              const std::string& relayState, const Key* spKey) {
+    return internal::runCall<RedirectRequest>([&](RedirectRequest* redirect) {
+        return createRedirect(redirect, options, relayState, spKey);
+    });
 }
 
 std::string redirectUrl(const std::string& ssoUrl, const std::string& query) {

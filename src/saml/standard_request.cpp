@@ -4,16 +4,19 @@
 #include <cstdio>
 #include <ctime>
 
+#include <openssl/rand.h>
 #include <xmlsec/keys.h>
 #include <xmlsec/templates.h>
 #include <xmlsec/transforms.h>
 #include <xmlsec/xmltree.h>
 #include <xmlsec/openssl/crypto.h>
 
-#include "CorvaneStandard.h"
+#include "corvane/request.h"
 #include "Corvane.h"
+#include "frame/call_scope.h"
 #include "frame/assertions.h"
 #include "frame/handles.h"
+#include "saml/standard.h"
 #include "xml/build.h"
 #include "xmldsig/signature_layer.h"
 
@@ -26,7 +29,8 @@ const char kMissingIssuer[] = "AuthnRequest Issuer is empty";
 const char kNotXmlText[] = "AuthnRequest %s holds characters that XML can not carry";
 const char kEmptyClassRef[] = "AuthnRequest AuthnContextClassRef is empty";
 const char kBadComparison[] = "AuthnRequest Comparison must be exact, minimum, maximum or better";
-const char kInvalidId[] = "ID from the ID callback is not a valid xs:ID";
+const char kInvalidId[] = "AuthnRequest ID is not a valid xs:ID";
+const char kNoRandom[] = "Can not draw random bytes for the AuthnRequest ID";
 const char kNoClock[] = "Can not read the clock for IssueInstant";
 const char kNoPrivateKey[] = "SP key holds no private key";
 const char kNoCertificate[] = "SP key holds no certificate for KeyInfo";
@@ -119,9 +123,9 @@ int checkSigningKey(const StandardRequestOptions& o, const Key& key) {
     return kOk;
 }
 
-// The clock is read before the host's ID callback runs, once each; the ID
+// The clock is read before the ID is drawn or taken, once each; the ID
 // must be an xs:ID (an NCName) for the Reference "#" + ID to name it.
-int issueInstantAndId(std::string* instant, std::string* id) {
+int issueInstantAndId(const StandardRequestOptions& o, std::string* instant, std::string* id) {
     // time() fails with -1, also where a 32-bit time_t has run out (2038).
     const std::time_t now = std::time(nullptr);
     if (now != static_cast<std::time_t>(-1)) *instant = utcDateTime(now);
@@ -129,7 +133,11 @@ int issueInstantAndId(std::string* instant, std::string* id) {
         CorvaneBase::setErrorMessage(kNoClock);
         return kUnusable;
     }
-    CorvaneBase::generateID(*id);
+    *id = o.requestId.empty() ? internal::freshRequestId() : o.requestId;
+    if (id->empty()) {
+        CorvaneBase::setErrorMessage(kNoRandom);
+        return kUnusable;
+    }
     if (!internal::isXmlText(*id) || xmlValidateNCName(BAD_CAST id->c_str(), 0) != 0) {
         CorvaneBase::setErrorMessage(kInvalidId);
         return kBadOptions;
@@ -250,15 +258,29 @@ int signRequest(xmlDoc* doc, const Key& key) {
     return kOk;
 }
 
-// Checks, builds, signs (with a signer) and serializes; *request is
-// replaced only when all of it succeeded.
-int createRequest(std::string* request, const StandardRequestOptions& o, const Key* signer,
-                  std::string* requestId) {
+}  // namespace
+
+namespace internal {
+
+std::string freshRequestId() {
+    const int kRandomBytes = 16;
+    unsigned char bytes[kRandomBytes];
+    if (RAND_bytes(bytes, kRandomBytes) != 1) return std::string();
+    static const char kHex[] = "0123456789abcdef";
+    std::string id = "_";
+    for (const unsigned char byte : bytes) {
+        id += kHex[byte >> 4];
+        id += kHex[byte & 0x0f];
+    }
+    return id;
+}
+
+int createRequest(AuthnRequest* request, const StandardRequestOptions& o, const Key* signer) {
     CORVANE_ASSERT(request);
     int status = checkOptions(o);
     if (status == kOk && signer != nullptr) status = checkSigningKey(o, *signer);
     std::string instant, id;
-    if (status == kOk) status = issueInstantAndId(&instant, &id);
+    if (status == kOk) status = issueInstantAndId(o, &instant, &id);
     if (status != kOk) return status;
     internal::XmlDocPtr doc = buildRequest(o, id, instant, signer);
     if (!doc) {
@@ -271,12 +293,12 @@ int createRequest(std::string* request, const StandardRequestOptions& o, const K
         CorvaneBase::setErrorMessage(kCannotSerialize);
         return kUnusable;
     }
-    request->swap(text);
-    if (requestId != nullptr) requestId->swap(id);
+    request->xml.swap(text);
+    request->id.swap(id);
     return kOk;
 }
 
-}  // namespace
+}  // namespace internal
 
 std::string utcDateTime(std::time_t instant) {
     std::tm fields;
@@ -291,14 +313,15 @@ std::string utcDateTime(std::time_t instant) {
     return text;
 }
 
-int createStandardAuthnRequest(std::string* request, const StandardRequestOptions& options,
-                               const Key& spKey, std::string* requestId) {
-    return createRequest(request, options, &spKey, requestId);
+Result<AuthnRequest> createSignedAuthnRequest(const StandardRequestOptions& options,
+                                              const Key& spKey) {
+    return internal::runCall<AuthnRequest>(
+        [&](AuthnRequest* request) { return internal::createRequest(request, options, &spKey); });
 }
 
-int createUnsignedAuthnRequest(std::string* request, const StandardRequestOptions& options,
-                               std::string* requestId) {
-    return createRequest(request, options, nullptr, requestId);
+Result<AuthnRequest> createUnsignedAuthnRequest(const StandardRequestOptions& options) {
+    return internal::runCall<AuthnRequest>(
+        [&](AuthnRequest* request) { return internal::createRequest(request, options, nullptr); });
 }
 
 }  // namespace corvane

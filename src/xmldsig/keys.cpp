@@ -11,8 +11,9 @@
 #include <xmlsec/openssl/crypto.h>
 #include <xmlsec/openssl/evp.h>
 
-#include "CorvaneStandard.h"
+#include "corvane/key.h"
 #include "Corvane.h"
+#include "frame/call_scope.h"
 #include "xml/build.h"
 #include "xmldsig/signature_layer.h"
 
@@ -86,19 +87,43 @@ bool certificateMatches(X509* cert, xmlSecKey* key) {
 
 }  // namespace
 
-void Key::XmlSecKeyDestroy::operator()(xmlSecKey* key) const { xmlSecKeyDestroy(key); }
+// What a Key holds, fixed when it is loaded.
+struct Key::Impl {
+    Impl(XmlSecKeyPtr keyValue, bool privateKey, const std::string& certificate)
+        : value(std::move(keyValue)), hasPrivateKey(privateKey), certificateBase64(certificate) {}
+    const XmlSecKeyPtr value;
+    const bool hasPrivateKey;
+    const std::string certificateBase64;
+};
 
-// Takes ownership of value before anything that may throw.
-Key::Key(xmlSecKey* value, bool privateKey, const std::string& certificate)
-    : m_value(value), m_hasPrivateKey(privateKey), m_certificateBase64(certificate) {}
+Key::Key(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 
 Key::~Key() {}
 
-boost::shared_ptr<const Key> Key::loadPrivateKey(const std::string& pem) {
+namespace internal {
+
+struct KeyAccess {
+    static xmlSecKey* value(const Key& key) { return key.m_impl->value.get(); }
+    static KeyPtr make(XmlSecKeyPtr value, bool privateKey, const std::string& certificate) {
+        return KeyPtr(new Key(std::unique_ptr<Key::Impl>(
+            new Key::Impl(std::move(value), privateKey, certificate))));
+    }
+};
+
+}  // namespace internal
+
+bool Key::hasPrivateKey() const { return m_impl->hasPrivateKey; }
+bool Key::hasCertificate() const { return !m_impl->certificateBase64.empty(); }
+const std::string& Key::certificateBase64() const { return m_impl->certificateBase64; }
+
+namespace internal {
+
+// The loaded key, or null after one message.
+KeyPtr loadPrivateKey(const std::string& pem) {
     XmlSecKeyPtr value(internal::loadKeyFromPem(pem, xmlSecKeyDataFormatPem));
     if (!value || !isRsaPrivateKey(value.get())) {
         CorvaneBase::setErrorMessage(kSpKeyNotLoaded);
-        return boost::shared_ptr<const Key>();
+        return KeyPtr();
     }
     std::string certificate;
     std::unique_ptr<X509, X509Free> cert = firstCertificate(pem);
@@ -106,28 +131,43 @@ boost::shared_ptr<const Key> Key::loadPrivateKey(const std::string& pem) {
         certificate = derInBase64(cert.get());
         if (certificate.empty() || !certificateMatches(cert.get(), value.get())) {
             CorvaneBase::setErrorMessage(kSpKeyNotLoaded);
-            return boost::shared_ptr<const Key>();
+            return KeyPtr();
         }
     }
-    return boost::shared_ptr<const Key>(new Key(value.release(), true, certificate));
+    return KeyAccess::make(std::move(value), true, certificate);
 }
 
-boost::shared_ptr<const Key> Key::loadCertificate(const std::string& pem) {
+KeyPtr loadCertificate(const std::string& pem) {
     XmlSecKeyPtr value(internal::loadKeyFromPem(pem, xmlSecKeyDataFormatCertPem));
     std::unique_ptr<X509, X509Free> cert = value ? firstCertificate(pem) : nullptr;
     const std::string certificate = cert ? derInBase64(cert.get()) : std::string();
     if (!value || evpOf(value.get()) == nullptr || certificate.empty()) {
         CorvaneBase::setErrorMessage(kCertificateNotLoaded);
-        return boost::shared_ptr<const Key>();
+        return KeyPtr();
     }
-    return boost::shared_ptr<const Key>(new Key(value.release(), false, certificate));
+    return KeyAccess::make(std::move(value), false, certificate);
+}
+
+// A loaded key as a result: Unusable with the loader's message.
+Result<KeyPtr> keyResult(KeyPtr (*load)(const std::string&), const std::string& pem) {
+    return runCall<KeyPtr>([&](KeyPtr* key) {
+        *key = load(pem);
+        return *key ? 0 : -8;
+    });
+}
+
+}  // namespace internal
+
+Result<KeyPtr> Key::loadPrivateKey(const std::string& pem) {
+    return internal::keyResult(internal::loadPrivateKey, pem);
+}
+
+Result<KeyPtr> Key::loadCertificate(const std::string& pem) {
+    return internal::keyResult(internal::loadCertificate, pem);
 }
 
 namespace internal {
 
-struct KeyAccess {
-    static xmlSecKey* value(const Key& key) { return key.m_value.get(); }
-};
 
 xmlSecKey* newKeyValueCopy(const Key& key) {
     XmlSecKeyPtr copy(xmlSecKeyCreate());

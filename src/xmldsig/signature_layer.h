@@ -12,7 +12,7 @@
 
 namespace corvane {
 
-// Keys loaded once (CorvaneStandard.h).
+// Keys loaded once (corvane/key.h).
 class Key;
 
 namespace internal {

@@ -18,7 +18,7 @@
 #include <openssl/evp.h>
 
 #include "Corvane.h"
-#include "CorvaneLogin.h"
+#include <corvane/corvane.h>
 #include "cli_under_test.h"
 #include "corvane_test_support.h"
 #include "subprocess.h"
@@ -252,7 +252,7 @@ TEST_F(CliTest, RequestThatCannotBeSignedExits8WithTheLibraryErrorsInOrder) {
 
 TEST_F(CliTest, VerifyPrintsTheNameIdOfAnAcceptedResponse) {
     const std::string response = writeTemp("response.xml", corvane_test::signedResponse(kUser));
-    const Finished run = corvane({"verify", "--cert", idpCertPath(), response});
+    const Finished run = corvane({"verify", "--nameid-only", "--cert", idpCertPath(), response});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, std::string(kUser) + "\n");
     EXPECT_EQ(run.err, "");
@@ -288,7 +288,7 @@ TEST_P(VerifyAccepts, EveryFormOfTheSameResponse) {
     const AcceptedInput& row = GetParam();
     const std::string input = row.encode(corvane_test::signedResponse(kUser));
     const std::string file = writeTemp("response.in", input);
-    std::vector<std::string> args = {"verify", "--cert", idpCertPath()};
+    std::vector<std::string> args = {"verify", "--nameid-only", "--cert", idpCertPath()};
     for (const std::string& arg : row.extraArgs) args.push_back(arg == "{FILE}" ? file : arg);
 
     const Finished run = corvane(args, row.onStandardInput ? input : "");
@@ -346,7 +346,7 @@ TEST_P(VerifyRefuses, WithTheStatusCodeAndTheLibraryErrorsInOrder) {
     ASSERT_FALSE(errors.empty());
 
     const Finished run =
-        corvane({"verify", "--cert", writeTemp("cert.pem", cert), writeTemp("response.xml", xml)});
+        corvane({"verify", "--nameid-only", "--cert", writeTemp("cert.pem", cert), writeTemp("response.xml", xml)});
     EXPECT_EQ(run.exitCode, -row.status);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, errorLines(errors) + summaryFor(row.status));
@@ -362,7 +362,7 @@ TEST_P(VerifyRefuses, WithVerboseLogLinesAmongTheErrors) {
     const std::vector<std::string> warnings = Recorder::logAt(2);
 
     const Finished run = corvane(
-        {"verify", "-v", "--cert", writeTemp("cert.pem", cert), writeTemp("response.xml", xml)});
+        {"verify", "--nameid-only", "-v", "--cert", writeTemp("cert.pem", cert), writeTemp("response.xml", xml)});
     EXPECT_EQ(run.exitCode, -row.status);
     EXPECT_EQ(linesStartingWith(run.err, "corvane: error: "), errors);
     EXPECT_EQ(linesStartingWith(run.err, "corvane: log 1: "), errorLog);
@@ -480,12 +480,12 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  "corvane request: unexpected argument 'extra'"},
         BadInput{"VerifyWithoutCert",
-                 {"verify", "response.xml"},
+                 {"verify", "--nameid-only", "response.xml"},
                  {},
                  "",
                  "corvane verify: missing --cert IDP.pem"},
         BadInput{"VerifyWithTwoResponses",
-                 {"verify", "--cert", kCert, "a.xml", "b.xml"},
+                 {"verify", "--nameid-only", "--cert", kCert, "a.xml", "b.xml"},
                  {},
                  "",
                  "corvane verify: unexpected argument 'b.xml' (one response at most)"},
@@ -501,12 +501,12 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  "corvane request: option --relay-state needs --redirect"},
         BadInput{"ProfileOptionWithoutIdp",
-                 {"verify", "--cert", kCert, "--audience", "A", "-"},
+                 {"verify", "--nameid-only", "--cert", kCert, "--audience", "A", "-"},
                  {},
                  "",
-                 "corvane verify: option --audience needs --idp"},
+                 "corvane verify: option --audience does not go with --nameid-only"},
         BadInput{"SecondCertWithoutIdp",
-                 {"verify", "--cert", kCert, "--cert", kCert, "-"},
+                 {"verify", "--nameid-only", "--cert", kCert, "--cert", kCert, "-"},
                  {},
                  "",
                  "corvane verify: option --cert given twice"},
@@ -532,52 +532,52 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  "corvane request: --key {TMP}/key.pem: is empty"},
         BadInput{"CertFileMissing",
-                 {"verify", "--cert", "{TMP}/absent.pem", "-"},
+                 {"verify", "--nameid-only", "--cert", "{TMP}/absent.pem", "-"},
                  {},
                  "",
                  "corvane verify: --cert {TMP}/absent.pem: cannot read: No such file or directory"},
         BadInput{"CertFileEmpty",
-                 {"verify", "--cert", "{TMP}/cert.pem", "-"},
+                 {"verify", "--nameid-only", "--cert", "{TMP}/cert.pem", "-"},
                  {{"cert.pem", ""}},
                  "",
                  "corvane verify: --cert {TMP}/cert.pem: is empty"},
         // Responses.
         BadInput{"ResponseFileMissing",
-                 {"verify", "--cert", kCert, "{TMP}/absent.xml"},
+                 {"verify", "--nameid-only", "--cert", kCert, "{TMP}/absent.xml"},
                  {},
                  "",
                  "corvane verify: response {TMP}/absent.xml: cannot read: No such file or "
                  "directory"},
         BadInput{"ResponseFileEmpty",
-                 {"verify", "--cert", kCert, "{TMP}/r.xml"},
+                 {"verify", "--nameid-only", "--cert", kCert, "{TMP}/r.xml"},
                  {{"r.xml", ""}},
                  "",
                  "corvane verify: response {TMP}/r.xml: is empty"},
         BadInput{"ResponseOnStandardInputEmpty",
-                 {"verify", "--cert", kCert},
+                 {"verify", "--nameid-only", "--cert", kCert},
                  {},
                  "",
                  "corvane verify: response (standard input): is empty"},
         BadInput{"ResponseNeitherXmlNorBase64",
-                 {"verify", "--cert", kCert, "-"},
+                 {"verify", "--nameid-only", "--cert", kCert, "-"},
                  {},
                  kBase64Xml.substr(0, 8) + "!" + kBase64Xml.substr(8),
                  "corvane verify: response (standard input): neither XML (no '<' at the start) "
                  "nor base64: unexpected character '!' at offset 8"},
         BadInput{"Base64OfWrongLength",
-                 {"verify", "--cert", kCert, "-"},
+                 {"verify", "--nameid-only", "--cert", kCert, "-"},
                  {},
                  kBase64Xml.substr(1),
                  "corvane verify: response (standard input): neither XML (no '<' at the start) "
                  "nor base64: length 23 (white space skipped) is not a multiple of 4"},
         BadInput{"Base64PaddingInside",
-                 {"verify", "--cert", kCert, "-"},
+                 {"verify", "--nameid-only", "--cert", kCert, "-"},
                  {},
                  "PH=h" + kBase64Xml,
                  "corvane verify: response (standard input): neither XML (no '<' at the start) "
                  "nor base64: unexpected character '=' at offset 2"},
         BadInput{"Base64ControlCharacter",
-                 {"verify", "--cert", kCert, "{TMP}/r.b64"},
+                 {"verify", "--nameid-only", "--cert", kCert, "{TMP}/r.b64"},
                  {{"r.b64",
                    "PHNh\x01"
                    "bWxw"}},
@@ -585,13 +585,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "corvane verify: response {TMP}/r.b64: neither XML (no '<' at the start) nor "
                  "base64: unexpected character \\x01 at offset 4"},
         BadInput{"BrokenPercentEscape",
-                 {"verify", "--cert", kCert, "--base64"},
+                 {"verify", "--nameid-only", "--cert", kCert, "--base64"},
                  {},
                  "PHNh%3",
                  "corvane verify: response (standard input): not valid base64: broken "
                  "percent-escape at offset 4"},
         BadInput{"XmlGivenAsForcedBase64",
-                 {"verify", "--base64", "--cert", kCert, "-"},
+                 {"verify", "--nameid-only", "--base64", "--cert", kCert, "-"},
                  {},
                  "<samlp:Response/>",
                  "corvane verify: response (standard input): not valid base64: unexpected "
@@ -739,19 +739,20 @@ TEST_F(LoginVerify, JsonCarriesTheFieldsAsOneObject) {
 TEST_F(LoginVerify, WrongAudienceExits10WithTheLibraryMessage) {
     const std::string response = signedLogin();
     const char kOther[] = "https://other-sp.example.test/metadata";
+    std::vector<std::string> errors;
     {  // The library's verdict in this process; the certificate released before shutdown.
         corvane::LoginExpectations e;
         e.idpEntityId = kLoginIdp;
-        e.idpCertificates = {corvane::Key::loadCertificate(corvane_test::idpCert())};
+        e.idpCertificates = {corvane::Key::loadCertificate(corvane_test::idpCert()).value()};
         e.spEntityId = kOther;
         e.acsUrl = kAcsUrl;
         e.requestId = "_login-request-1";
         e.now = std::atoll(kLoginNow);
-        Recorder::reset();
-        corvane::VerifiedLogin login;
-        ASSERT_EQ(corvane::verifyLoginResponse(&login, corvane_test::readFile(response), e), -10);
+        const corvane::Result<corvane::VerifiedLogin> login =
+            corvane::verifyLoginResponse(corvane_test::readFile(response), e);
+        ASSERT_EQ(login.status(), corvane::Status::ProfileRefused);
+        errors.push_back(login.message());
     }
-    const std::vector<std::string> errors = Recorder::errors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors.front().find("udience"), std::string::npos) << errors.front();
 
@@ -761,8 +762,8 @@ TEST_F(LoginVerify, WrongAudienceExits10WithTheLibraryMessage) {
     EXPECT_EQ(run.exitCode, 10);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, errorLines(errors) +
-                           "corvane verify: the response is authentic but the login is refused "
-                           "(library status -10)\n");
+                           "corvane verify: the login is refused: authentic, but refused by the "
+                           "profile (library status -10)\n");
 }
 
 TEST_F(LoginVerify, MissingAcsIsAUsageError) {
@@ -780,7 +781,13 @@ struct HelpCase {
     const char* name;
     std::vector<std::string> args;
     const char* firstLine;
+    // The exit statuses the command can return, as " 0 1 2 ... ": listed,
+    // and no other (constant-initialized: the rows are made at start-up).
+    const char* statuses;
 };
+
+const char kAllStatuses[] = " 0 1 2 3 7 8 9 10 11 ";
+const char kRequestStatuses[] = " 0 1 2 3 8 9 ";
 
 class Help : public CliTest, public ::testing::WithParamInterface<HelpCase> {};
 
@@ -792,28 +799,44 @@ TEST_P(Help, GoesToStandardOutputWithExitStatuses) {
     const std::vector<std::string> lines = linesOf(run.out);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), row.firstLine);
-    for (const char* status : {"  0  ", "  2  ", "  3  ", "  7  ", "  8  ", "  9  ", " 10  "}) {
-        EXPECT_NE(run.out.find(std::string("\n") + status), std::string::npos) << status;
+    for (int code : {0, 1, 2, 3, 7, 8, 9, 10, 11}) {
+        const std::string number = std::to_string(code);
+        const std::string status = (code < 10 ? "  " : " ") + number + "  ";
+        const bool listed =
+            std::string(row.statuses).find(" " + number + " ") != std::string::npos;
+        EXPECT_EQ(run.out.find(std::string("\nExit status:")) != std::string::npos, true);
+        EXPECT_EQ(run.out.find(std::string("\n") + status) != std::string::npos, listed)
+            << status;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, Help,
     ::testing::Values(
-        HelpCase{"Overview", {"--help"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]"},
-        HelpCase{"OverviewShort", {"-h"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]"},
+        HelpCase{"Overview", {"--help"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]",
+                 kAllStatuses},
+        HelpCase{"OverviewShort", {"-h"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]",
+                 kAllStatuses},
         HelpCase{"RequestOption",
                  {"request", "--help"},
-                 "Usage: corvane request --destination URL --issuer ENTITY --key SP.pem"},
+                 "Usage: corvane request --destination URL --issuer ENTITY --key SP.pem",
+                 kRequestStatuses},
         HelpCase{"RequestHelpCommand",
                  {"help", "request"},
-                 "Usage: corvane request --destination URL --issuer ENTITY --key SP.pem"},
+                 "Usage: corvane request --destination URL --issuer ENTITY --key SP.pem",
+                 kRequestStatuses},
+        HelpCase{"MetadataOption",
+                 {"metadata", "--help"},
+                 "Usage: corvane metadata --entity-id ID --acs URL --cert SP.crt",
+                 kRequestStatuses},
         HelpCase{"VerifyOption",
                  {"verify", "-h"},
-                 "Usage: corvane verify --cert IDP.pem [RESPONSE.xml|-] [--base64] [-v|-vv]"},
+                 "Usage: corvane verify --cert IDP.pem [--cert OLD.pem ...] --idp ENTITY",
+                 kAllStatuses},
         HelpCase{"VerifyHelpWithOtherOptions",
-                 {"verify", "--cert", "x.pem", "--help"},
-                 "Usage: corvane verify --cert IDP.pem [RESPONSE.xml|-] [--base64] [-v|-vv]"}),
+                 {"verify", "--nameid-only", "--cert", "x.pem", "--help"},
+                 "Usage: corvane verify --cert IDP.pem [--cert OLD.pem ...] --idp ENTITY",
+                 kAllStatuses}),
     corvane_test::RowName());
 
 TEST_F(CliTest, VersionNamesTheProjectVersion) {

@@ -12,8 +12,8 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
-#include "CorvaneStandard.h"
 #include "corvane_test_support.h"
+#include "extended_calls.h"
 #include "schema_check.h"
 #include "xml_read.h"
 
@@ -88,19 +88,18 @@ class Metadata : public RecordingTest {
 protected:
     void SetUp() override {
         RecordingTest::SetUp();
-        key = corvane::Key::loadPrivateKey(spKeyAndCert());
+        key = loadPrivateKey(spKeyAndCert());
         ASSERT_TRUE(key);
     }
-    boost::shared_ptr<const corvane::Key> key;
+    corvane::KeyPtr key;
 };
 
 // --- Produced metadata ------------------------------------------------------
 
 TEST_F(Metadata, DefaultMetadataIsSchemaValidWithCertificateAndPostAcs) {
     std::string metadata = kUntouched;
-    ASSERT_EQ(corvane::createSpMetadata(&metadata, defaults(), *key), 0);
-    EXPECT_TRUE(Recorder::errors().empty());
-    EXPECT_EQ(Recorder::idCalls(), 0) << "metadata needs no ID";
+    ASSERT_EQ(createSpMetadata(&metadata, defaults(), *key), 0);
+    EXPECT_TRUE(Extended::messages().empty());
     EXPECT_TRUE(schemaValid(metadata));
 
     Doc doc(metadata);
@@ -134,11 +133,11 @@ TEST_F(Metadata, DefaultMetadataIsSchemaValidWithCertificateAndPostAcs) {
 }
 
 TEST_F(Metadata, TheCertificateAloneGivesTheSameMetadataAsTheKeyWithIt) {
-    boost::shared_ptr<const corvane::Key> certificate = corvane::Key::loadCertificate(spCert());
+    corvane::KeyPtr certificate = loadCertificate(spCert());
     ASSERT_TRUE(certificate);
     std::string fromKey, fromCertificate;
-    ASSERT_EQ(corvane::createSpMetadata(&fromKey, defaults(), *key), 0);
-    ASSERT_EQ(corvane::createSpMetadata(&fromCertificate, defaults(), *certificate), 0);
+    ASSERT_EQ(createSpMetadata(&fromKey, defaults(), *key), 0);
+    ASSERT_EQ(createSpMetadata(&fromCertificate, defaults(), *certificate), 0);
     EXPECT_EQ(fromCertificate, fromKey);
 }
 
@@ -149,7 +148,7 @@ TEST_F(Metadata, OptionsChangeOnlyWhatTheyName) {
     options.nameIdFormat.clear();
     options.acsUrl = "https://sp.example.test/acs?a=1&b=<2>\"";
     std::string metadata;
-    ASSERT_EQ(corvane::createSpMetadata(&metadata, options, *key), 0);
+    ASSERT_EQ(createSpMetadata(&metadata, options, *key), 0);
     EXPECT_TRUE(schemaValid(metadata));
     EXPECT_NE(metadata.find("Location=\"https://sp.example.test/acs?a=1&amp;b=&lt;2&gt;&quot;\""),
               std::string::npos)
@@ -168,7 +167,7 @@ TEST_F(Metadata, AnEntityIdOfExactly1024CharactersIsAccepted) {
     options.entityId = "urn:" + std::string(1019, 'e') + "\xC3\xA9";
     ASSERT_EQ(xmlUTF8Strlen(BAD_CAST options.entityId.c_str()), 1024);
     std::string metadata;
-    ASSERT_EQ(corvane::createSpMetadata(&metadata, options, *key), 0);
+    ASSERT_EQ(createSpMetadata(&metadata, options, *key), 0);
     EXPECT_TRUE(schemaValid(metadata));
 }
 
@@ -205,9 +204,9 @@ TEST_P(RefusedMetadata, UnusableOptionsAreRefusedAndNothingIsWritten) {
     corvane::SpMetadataOptions options = defaults();
     GetParam().change(options);
     std::string metadata = kUntouched;
-    EXPECT_EQ(corvane::createSpMetadata(&metadata, options, *key), -9);
+    EXPECT_EQ(createSpMetadata(&metadata, options, *key), -9);
     EXPECT_EQ(metadata, kUntouched);
-    EXPECT_EQ(Recorder::errors(), std::vector<std::string>{GetParam().message});
+    EXPECT_EQ(Extended::messages(), std::vector<std::string>{GetParam().message});
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RefusedMetadata, ::testing::ValuesIn(kRefusedRows),
@@ -216,12 +215,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, RefusedMetadata, ::testing::ValuesIn(kRefusedRows
                          });
 
 TEST_F(Metadata, AKeyWithoutCertificateIsRefused) {
-    boost::shared_ptr<const corvane::Key> keyAlone = corvane::Key::loadPrivateKey(spKey());
+    corvane::KeyPtr keyAlone = loadPrivateKey(spKey());
     ASSERT_TRUE(keyAlone);
     std::string metadata = kUntouched;
-    EXPECT_EQ(corvane::createSpMetadata(&metadata, defaults(), *keyAlone), -8);
+    EXPECT_EQ(createSpMetadata(&metadata, defaults(), *keyAlone), -8);
     EXPECT_EQ(metadata, kUntouched);
-    EXPECT_EQ(Recorder::errors(),
+    EXPECT_EQ(Extended::messages(),
               std::vector<std::string>{"SP key holds no certificate for metadata"});
 }
 

@@ -16,8 +16,8 @@
 #include <openssl/x509.h>
 #include <zlib.h>
 
-#include "CorvaneStandard.h"
 #include "corvane_test_support.h"
+#include "extended_calls.h"
 #include "schema_check.h"
 
 namespace {
@@ -168,9 +168,9 @@ std::string signedOctets(const std::string& query) {
 
 // The SP key with its certificate, loaded once per test suite and released
 // before the library shuts down.
-boost::shared_ptr<const corvane::Key> suiteKey;
+corvane::KeyPtr suiteKey;
 
-boost::shared_ptr<const corvane::Key> loadedSpKey() { return suiteKey; }
+corvane::KeyPtr loadedSpKey() { return suiteKey; }
 
 corvane::StandardRequestOptions defaults() {
     corvane::StandardRequestOptions o;
@@ -182,7 +182,7 @@ corvane::StandardRequestOptions defaults() {
 
 class Redirect : public RecordingTest {
 protected:
-    static void SetUpTestSuite() { suiteKey = corvane::Key::loadPrivateKey(spKeyAndCert()); }
+    static void SetUpTestSuite() { suiteKey = loadPrivateKey(spKeyAndCert()); }
     static void TearDownTestSuite() { suiteKey.reset(); }
     void SetUp() override {
         RecordingTest::SetUp();
@@ -190,7 +190,7 @@ protected:
     }
     std::string unsignedRequest() {
         std::string request;
-        EXPECT_EQ(corvane::createUnsignedAuthnRequest(&request, defaults()), 0);
+        EXPECT_EQ(createUnsignedAuthnRequest(&request, defaults()), 0);
         Recorder::reset();
         return request;
     }
@@ -201,8 +201,8 @@ protected:
 TEST_F(Redirect, UnsignedQueryCarriesOnlyTheRequestAndInflatesToItExactly) {
     const std::string request = unsignedRequest();
     std::string query = kUntouched;
-    ASSERT_EQ(corvane::encodeRedirectQuery(&query, request, "", nullptr, false), 0);
-    EXPECT_TRUE(Recorder::errors().empty());
+    ASSERT_EQ(encodeRedirectQuery(&query, request, "", nullptr, false), 0);
+    EXPECT_TRUE(Extended::messages().empty());
     const Params params = parameters(query);
     EXPECT_EQ(names(params), std::vector<std::string>{"SAMLRequest"});
     EXPECT_TRUE(isStrictlyEncoded(value(params, "SAMLRequest")));
@@ -219,7 +219,7 @@ TEST_F(Redirect, SignedQueryVerifiesWithOpenSslOverTheExactOctets) {
         SCOPED_TRACE(row.sigAlg);
         std::string query;
         ASSERT_EQ(
-            corvane::encodeRedirectQuery(&query, request, "state-1", loadedSpKey().get(), row.sha1),
+            encodeRedirectQuery(&query, request, "state-1", loadedSpKey().get(), row.sha1),
             0);
         const Params params = parameters(query);
         EXPECT_EQ(names(params),
@@ -239,15 +239,15 @@ TEST_F(Redirect, SignedQueryVerifiesWithOpenSslOverTheExactOctets) {
 }
 
 TEST_F(Redirect, CreatedQueryCarriesASchemaValidRequestWithoutEmbeddedSignature) {
-    Recorder::queueId("_corvane-redirect-1");
+    Extended::queueId("_corvane-redirect-1");
     corvane::StandardRequestOptions options = defaults();
     options.includeKeyInfo = true;  // applies to the embedded signature only
     std::string query = kUntouched, requestId;
-    ASSERT_EQ(corvane::createRedirectQuery(&query, options, "", loadedSpKey().get(), &requestId),
+    ASSERT_EQ(createRedirectQuery(&query, options, "", loadedSpKey().get(), &requestId),
               0);
     EXPECT_EQ(requestId, "_corvane-redirect-1");
-    EXPECT_EQ(Recorder::idCalls(), 1);
-    EXPECT_TRUE(Recorder::errors().empty());
+    EXPECT_EQ(Extended::requestsMade(), 1);
+    EXPECT_TRUE(Extended::messages().empty());
     const std::string request = requestOf(query);
     EXPECT_TRUE(schemaValid(request));
     EXPECT_NE(request.find("ID=\"_corvane-redirect-1\""), std::string::npos);
@@ -261,12 +261,12 @@ TEST_F(Redirect, CreatedQueryCarriesASchemaValidRequestWithoutEmbeddedSignature)
 }
 
 TEST_F(Redirect, CreatedQueryInflatesToTheUnsignedRequestOfTheSameOptions) {
-    Recorder::queueId("_same");
+    Extended::queueId("_same");
     std::string query;
-    ASSERT_EQ(corvane::createRedirectQuery(&query, defaults(), "", nullptr), 0);
-    Recorder::queueId("_same");
+    ASSERT_EQ(createRedirectQuery(&query, defaults(), "", nullptr), 0);
+    Extended::queueId("_same");
     std::string request;
-    ASSERT_EQ(corvane::createUnsignedAuthnRequest(&request, defaults()), 0);
+    ASSERT_EQ(createUnsignedAuthnRequest(&request, defaults()), 0);
     // Only the clock may differ between the two calls.
     auto withoutInstant = [](const std::string& xml) {
         const std::size_t at = xml.find("IssueInstant=\"");
@@ -279,7 +279,7 @@ class RelayState : public Redirect, public ::testing::WithParamInterface<std::st
 
 TEST_P(RelayState, RoundTripsThroughStrictUrlEncoding) {
     std::string query;
-    ASSERT_EQ(corvane::createRedirectQuery(&query, defaults(), GetParam(), loadedSpKey().get()), 0);
+    ASSERT_EQ(createRedirectQuery(&query, defaults(), GetParam(), loadedSpKey().get()), 0);
     const Params params = parameters(query);
     ASSERT_EQ(names(params),
               (std::vector<std::string>{"SAMLRequest", "RelayState", "SigAlg", "Signature"}));
@@ -308,40 +308,40 @@ INSTANTIATE_TEST_SUITE_P(States, RelayState,
 TEST_F(Redirect, RelayStateOverEightyBytesIsRefusedBeforeTheIdCallback) {
     const std::string tooLong(81, 'r');
     std::string query = kUntouched;
-    EXPECT_EQ(corvane::createRedirectQuery(&query, defaults(), tooLong, loadedSpKey().get()), -9);
+    EXPECT_EQ(createRedirectQuery(&query, defaults(), tooLong, loadedSpKey().get()), -9);
     EXPECT_EQ(query, kUntouched);
-    EXPECT_EQ(Recorder::idCalls(), 0);
-    EXPECT_EQ(corvane::encodeRedirectQuery(&query, unsignedRequest(), tooLong, nullptr, false), -9);
+    EXPECT_EQ(Extended::requestsMade(), 0);
+    EXPECT_EQ(encodeRedirectQuery(&query, unsignedRequest(), tooLong, nullptr, false), -9);
     EXPECT_EQ(query, kUntouched);
-    EXPECT_EQ(Recorder::errors(), std::vector<std::string>{"RelayState is longer than 80 bytes"});
+    EXPECT_EQ(Extended::messages(), std::vector<std::string>{"RelayState is longer than 80 bytes"});
 }
 
 TEST_F(Redirect, AKeyWithoutPrivatePartCannotSignAQuery) {
-    boost::shared_ptr<const corvane::Key> certificateOnly = corvane::Key::loadCertificate(spCert());
+    corvane::KeyPtr certificateOnly = loadCertificate(spCert());
     ASSERT_TRUE(certificateOnly);
     std::string query = kUntouched;
-    EXPECT_EQ(corvane::createRedirectQuery(&query, defaults(), "", certificateOnly.get()), -8);
+    EXPECT_EQ(createRedirectQuery(&query, defaults(), "", certificateOnly.get()), -8);
     EXPECT_EQ(query, kUntouched);
-    EXPECT_EQ(Recorder::idCalls(), 0);
-    EXPECT_EQ(Recorder::errors(), std::vector<std::string>{"SP key holds no private key"});
+    EXPECT_EQ(Extended::requestsMade(), 0);
+    EXPECT_EQ(Extended::messages(), std::vector<std::string>{"SP key holds no private key"});
 }
 
 TEST_F(Redirect, RequestFailuresPassThroughWithTheirOwnMessage) {
-    Recorder::queueId("9-not-an-ncname");
+    Extended::queueId("9-not-an-ncname");
     std::string query = kUntouched, requestId = kUntouched;
     EXPECT_EQ(
-        corvane::createRedirectQuery(&query, defaults(), "s", loadedSpKey().get(), &requestId), -9);
+        createRedirectQuery(&query, defaults(), "s", loadedSpKey().get(), &requestId), -9);
     EXPECT_EQ(query, kUntouched);
     EXPECT_EQ(requestId, kUntouched);
-    EXPECT_EQ(Recorder::errors(),
-              std::vector<std::string>{"ID from the ID callback is not a valid xs:ID"});
+    EXPECT_EQ(Extended::messages(),
+              std::vector<std::string>{"AuthnRequest ID is not a valid xs:ID"});
 
     Recorder::reset();
     corvane::StandardRequestOptions noIssuer = defaults();
     noIssuer.issuer.clear();
-    EXPECT_EQ(corvane::createRedirectQuery(&query, noIssuer, "", nullptr), -9);
+    EXPECT_EQ(createRedirectQuery(&query, noIssuer, "", nullptr), -9);
     EXPECT_EQ(query, kUntouched);
-    EXPECT_EQ(Recorder::errors(), std::vector<std::string>{"AuthnRequest Issuer is empty"});
+    EXPECT_EQ(Extended::messages(), std::vector<std::string>{"AuthnRequest Issuer is empty"});
 }
 
 // --- Redirect URL ----------------------------------------------------------

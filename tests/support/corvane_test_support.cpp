@@ -1,4 +1,5 @@
 #include "corvane_test_support.h"
+#include "extended_calls.h"
 
 #include <deque>
 #include <fstream>
@@ -29,6 +30,7 @@ Recording& recording() {
 
 void Recorder::reset() {
     recording() = Recording();
+    Extended::reset();
 }
 
 const std::vector<LogLine>& Recorder::log() { return recording().log; }

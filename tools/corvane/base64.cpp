@@ -94,18 +94,6 @@ bool checkSymbols(const Symbols& symbols, std::string& problem) {
 
 }  // namespace
 
-std::string base64Encode(const std::string& bytes) {
-    if (bytes.size() > static_cast<std::size_t>(INT_MAX / 4 * 3)) {
-        throw std::length_error("too large to base64-encode");
-    }
-    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]),
-                                       reinterpret_cast<const unsigned char*>(bytes.data()),
-                                       static_cast<int>(bytes.size()));
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}
-
 bool base64Decode(const std::string& text, std::string& bytes, std::string& problem) {
     Symbols symbols;
     if (!collectSymbols(text, symbols, problem) || !checkSymbols(symbols, problem)) return false;

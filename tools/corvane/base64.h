@@ -1,14 +1,13 @@
-// Base64 as the SAML HTTP-POST binding uses it (standard alphabet, with
-// padding), done by OpenSSL's EVP block coder.
+// The documented NameID-only check's own reading of a base64 form value
+// (standard alphabet, with padding, by OpenSSL's EVP block coder), kept
+// for that command's messages; everything else uses the library's strict
+// decoder (corvane/login.h).
 #ifndef CORVANE_CLI_BASE64_H
 #define CORVANE_CLI_BASE64_H
 
 #include <string>
 
 namespace corvane_cli {
-
-// One line of base64, without a line break.
-std::string base64Encode(const std::string& bytes);
 
 // Decodes a base64 form value as a browser posts it: white space (line
 // breaks included) is skipped and percent-escapes (%2B, %3D, ...) are

@@ -24,6 +24,8 @@ const OptionSpec kRequestOptions[] = {
     {"--issuer", &Options::issuer, nullptr, false},
     {"--key", &Options::keyFile, nullptr, false},
     {"--out", &Options::outFile, nullptr, false},
+    {"--id-out", &Options::idOutFile, nullptr, false},
+    {"--json", nullptr, &Options::json, false},
     {"--base64", nullptr, &Options::base64, false},
     {"--standard", nullptr, &Options::standard, false},
     {"--redirect", &Options::redirect, nullptr, false},
@@ -37,6 +39,7 @@ const OptionSpec kRequestOptions[] = {
 const OptionSpec kVerifyOptions[] = {
     {"--cert", &Options::certFile, nullptr, true},
     {"--base64", nullptr, &Options::base64, false},
+    {"--nameid-only", nullptr, &Options::nameIdOnly, false},
     {"--idp", &Options::idpEntityId, nullptr, false},
     {"--audience", &Options::audience, nullptr, false},
     {"--acs", &Options::acsUrl, nullptr, false},
@@ -44,6 +47,7 @@ const OptionSpec kVerifyOptions[] = {
     {"--allow-unsolicited", nullptr, &Options::allowUnsolicited, false},
     {"--skew", &Options::skew, nullptr, false},
     {"--now", &Options::now, nullptr, false},
+    {"--max-size", &Options::maxSize, nullptr, false},
     {"--json", nullptr, &Options::json, false},
 };
 
@@ -52,6 +56,7 @@ const OptionSpec kMetadataOptions[] = {
     {"--acs", &Options::acsUrl, nullptr, false},
     {"--cert", &Options::certFile, nullptr, false},
     {"--name-id-format", &Options::nameIdFormat, nullptr, false},
+    {"--want-assertions-signed", &Options::wantAssertionsSigned, nullptr, false},
     {"--out", &Options::outFile, nullptr, false},
 };
 
@@ -78,35 +83,36 @@ const RequiredOption kAcs{"--acs", &Options::acsUrl, "URL"};
 const RequiredOption kCert{"--cert", &Options::certFile, "IDP.pem"};
 
 const Form kPlainRequest{
-    {"--destination", "--issuer", "--key", "--out", "--base64"},
+    {"--destination", "--issuer", "--key", "--out", "--id-out", "--json", "--base64"},
     {kDestination, kIssuer, kKey},
     "needs --standard",
     false};
-const Form kStandardRequest{{"--standard", "--destination", "--issuer", "--key", "--acs", "--sha1",
-                             "--key-info", "--name-id-format", "--out", "--base64"},
-                            {kDestination, kIssuer, kKey, kAcs},
-                            "needs --redirect",
-                            false};
+const Form kStandardRequest{
+    {"--standard", "--destination", "--issuer", "--key", "--acs", "--sha1", "--key-info",
+     "--name-id-format", "--out", "--id-out", "--json", "--base64"},
+    {kDestination, kIssuer, kKey, kAcs},
+    "needs --redirect",
+    false};
 const Form kRedirectRequest{{"--standard", "--redirect", "--issuer", "--key", "--acs", "--sha1",
-                             "--name-id-format", "--relay-state", "--out"},
+                             "--name-id-format", "--relay-state", "--out", "--id-out", "--json"},
                             {{"--redirect", &Options::redirect, "SSO_URL"}, kIssuer},
                             "does not go with --redirect",
                             false};
-const Form kPlainVerify{{"--cert", "--base64"}, {kCert}, "needs --idp", false};
+const Form kPlainVerify{
+    {"--nameid-only", "--cert", "--base64"}, {kCert}, "does not go with --nameid-only", false};
 const Form kLoginVerify{{"--cert", "--base64", "--idp", "--audience", "--acs", "--request-id",
-                         "--allow-unsolicited", "--skew", "--now", "--json"},
+                         "--allow-unsolicited", "--skew", "--now", "--max-size", "--json"},
                         {kCert,
                          {"--idp", &Options::idpEntityId, "ENTITY"},
                          {"--audience", &Options::audience, "SP_ENTITY"},
                          kAcs},
                         "",
                         true};
-const Form kMetadata{{"--entity-id", "--acs", "--cert", "--name-id-format", "--out"},
-                     {{"--entity-id", &Options::entityId, "ID"},
-                      kAcs,
-                      {"--cert", &Options::certFile, "SP.crt"}},
-                     "",
-                     false};
+const Form kMetadata{
+    {"--entity-id", "--acs", "--cert", "--name-id-format", "--want-assertions-signed", "--out"},
+    {{"--entity-id", &Options::entityId, "ID"}, kAcs, {"--cert", &Options::certFile, "SP.crt"}},
+    "",
+    false};
 
 // Adds the v's of "-v", "-vv", ... and one for "--verbose"; false for any
 // other argument.
@@ -192,17 +198,40 @@ public:
                 return fail(name_ + ": " + option.name + " is empty");
             }
         }
-        return true;
+        return checkValues(form);
     }
 
 private:
+    // What the form's options need beyond being given: a request rule for
+    // the login, non-empty optional values, true or false.
+    bool checkValues(const Form& form) {
+        if (&form == &kLoginVerify && seen_.count("--request-id") == 0 &&
+            !options_.allowUnsolicited) {
+            return fail(name_ +
+                        ": missing --request-id ID (or --allow-unsolicited for a login the "
+                        "IdP started)");
+        }
+        for (const char* name : {"--request-id", "--id-out", "--max-size", "--skew", "--now"}) {
+            const OptionSpec* spec = findSpec(name);
+            if (seen_.count(name) != 0 && spec != nullptr && spec->value != nullptr &&
+                (options_.*(spec->value)).empty()) {
+                return fail(name_ + ": " + name + " is empty");
+            }
+        }
+        const std::string& signedValue = options_.wantAssertionsSigned;
+        if (signedValue != "true" && signedValue != "false") {
+            return fail(name_ + ": --want-assertions-signed must be true or false");
+        }
+        return true;
+    }
+
     const Form& selectedForm() const {
         switch (options_.command) {
             case Command::Request:
                 if (!options_.standard) return kPlainRequest;
                 return seen_.count("--redirect") != 0 ? kRedirectRequest : kStandardRequest;
             case Command::Verify:
-                return seen_.count("--idp") != 0 ? kLoginVerify : kPlainVerify;
+                return options_.nameIdOnly ? kPlainVerify : kLoginVerify;
             default:
                 return kMetadata;
         }

@@ -20,6 +20,7 @@ struct Options {
     std::string issuer;
     std::string keyFile;
     std::string outFile;  // empty or "-": standard output
+    std::string idOutFile;  // request: where the request ID goes
     // request --standard: a signed request built from the options below;
     // with --redirect SSO_URL the HTTP-Redirect URL instead
     bool standard = false;
@@ -31,17 +32,21 @@ struct Options {
     bool keyInfo = false;
     // metadata
     std::string entityId;
+    std::string wantAssertionsSigned = "true";  // "true" or "false"
     // verify (and metadata: one --cert); every --cert in order in certFiles
     std::string certFile;
     std::vector<std::string> certFiles;
-    // verify --idp: the profile-checked login
+    // verify --nameid-only: the documented NameID-only check
+    bool nameIdOnly = false;
+    // verify (the default): the profile-checked login
     std::string idpEntityId;
     std::string audience;
     std::string requestId;
     std::string skew;  // checked as a number by the command
     std::string now;
     bool allowUnsolicited = false;
-    bool json = false;
+    std::string maxSize;  // checked as a number by the command
+    bool json = false;  // also request
     std::string responseFile;  // empty or "-": standard input
     bool responseGiven = false;
 };

@@ -13,9 +13,6 @@
 #include "inputs.h"
 #include "library_session.h"
 
-#include "CorvaneLogin.h"
-#include "CorvaneStandard.h"
-
 namespace corvane_cli {
 
 namespace {
@@ -24,7 +21,7 @@ const char kRequestName[] = "corvane request";
 const char kVerifyName[] = "corvane verify";
 const char kMetadataName[] = "corvane metadata";
 
-using KeyPtr = boost::shared_ptr<const corvane::Key>;
+using corvane::KeyPtr;
 
 void report(const std::string& line) {
     const std::string text = line + "\n";
@@ -106,19 +103,39 @@ int writeResult(const std::string& command, const std::string& outFile, const st
 // line of the tool's (exit status 8, as for a key the plain request cannot use).
 KeyPtr loadKey(const std::string& command, const std::string& option, const std::string& path,
                const std::string& pem, bool privateKey, int& exitCode) {
-    KeyPtr key =
+    const corvane::Result<KeyPtr> key =
         privateKey ? corvane::Key::loadPrivateKey(pem) : corvane::Key::loadCertificate(pem);
-    if (!key) {
+    if (!key.ok()) {
+        printError(key.message());
         report(command + ": " + option + " " + path + ": " +
                (privateKey ? "not a usable private key" : "not a usable certificate"));
-        exitCode = kExitUnusable;
+        exitCode = exitCodeForStatus(corvane::toInt(key.status()));
+        return KeyPtr();
     }
-    return key;
+    return key.value();
 }
 
-// "corvane request: the request could not be built (library status -9)".
-int libraryFailure(const std::string& command, const std::string& what, int status) {
-    report(command + ": " + what + " (library status " + std::to_string(status) + ")");
+// Starts the extended interface; false after the failure was reported.
+bool startExtended(ExtendedSession& session, const std::string& command, int verbosity,
+                   int& exitCode) {
+    const corvane::Result<void> started = session.start();
+    if (started.ok()) return true;
+    if (verbosity > 0) printError(started.message());
+    report(command + ": the XML security libraries could not be started (library status -1)" +
+           (verbosity == 0 ? "; -v shows why" : ""));
+    exitCode = kExitStartup;
+    return false;
+}
+
+// The library's message, then "corvane request: the request could not be
+// built: options not usable (library status -9)"; the exit status.
+template <typename T>
+int libraryFailure(const std::string& command, const std::string& what,
+                   const corvane::Result<T>& result) {
+    printError(result.message());
+    const int status = corvane::toInt(result.status());
+    report(command + ": " + what + ": " + corvane::describeStatus(result.status()) +
+           " (library status " + std::to_string(status) + ")");
     return exitCodeForStatus(status);
 }
 
@@ -171,22 +188,49 @@ std::vector<std::pair<const char*, std::string>> loginFields(const corvane::Veri
             {"idpEntityId", login.idpEntityId}};
 }
 
+// A signed value made safe for one line of a terminal: backslash and
+// control characters (C0, DEL) written as \\, \n, \r, \t or \xNN; other
+// bytes (UTF-8 included) as they are.
+std::string printable(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0f];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// "name: value", the value printable; "name:" for an empty one.
+std::string textLine(const std::string& name, const std::string& value) {
+    return name + ":" + (value.empty() ? "" : " " + printable(value)) + "\n";
+}
+
 // One "name: value" line per field, then "attribute NAME (FRIENDLY): value"
-// per attribute value.
+// per attribute value; every value printable.
 std::string loginText(const corvane::VerifiedLogin& login) {
     std::string text;
-    for (const auto& field : loginFields(login)) {
-        text += std::string(field.first) + ":" + (field.second.empty() ? "" : " " + field.second) +
-                "\n";
-    }
+    for (const auto& field : loginFields(login)) text += textLine(field.first, field.second);
     text += "assertionExpiry: " + std::to_string(login.assertionExpiry) + "\n";
     for (const auto& attribute : login.attributes) {
         const std::string& friendly = attribute.second.friendlyName;
-        const std::string label = "attribute " + attribute.first +
-                                  (friendly.empty() ? "" : " (" + friendly + ")") + ":";
-        for (const std::string& value : attribute.second.values) {
-            text += label + (value.empty() ? "" : " " + value) + "\n";
-        }
+        const std::string label = "attribute " + printable(attribute.first) +
+                                  (friendly.empty() ? "" : " (" + printable(friendly) + ")");
+        for (const std::string& value : attribute.second.values) text += textLine(label, value);
     }
     return text;
 }
@@ -214,27 +258,23 @@ std::string loginJson(const corvane::VerifiedLogin& login) {
     return json + "}}\n";
 }
 
-// The tool's line after the library's messages for a refused response.
-void reportRefusal(int status) {
-    std::string what;
-    switch (status) {
-        case -7:
-            what = "the response is not acceptable";
-            break;
-        case -8:
-            what = "the response is unusable or its signature could not be checked";
-            break;
-        case -9:
-            what = "the expectations are incomplete or not usable";
-            break;
-        case -10:
-            what = "the response is authentic but the login is refused";
-            break;
-        default:
-            what = "failed";
+// Writes the request ID to --id-out, if given, then the request: as it is,
+// or with --json as {"id": ..., "request"|"url": ...} on one line.
+int writeRequest(const Options& options, const std::string& id, const char* member,
+                 const std::string& text) {
+    if (!options.idOutFile.empty()) {
+        std::string problem;
+        if (!writeOutput(options.idOutFile, id + "\n", problem)) {
+            return inputProblem(kRequestName, "--id-out " + options.idOutFile, problem);
+        }
     }
-    report(std::string(kVerifyName) + ": " + what + " (library status " + std::to_string(status) +
-           ")");
+    std::string body = text;
+    if (!body.empty() && body.back() == '\n' && options.json) body.pop_back();
+    const std::string output = options.json
+                                   ? "{\"id\":" + jsonString(id) + "," + jsonString(member) + ":" +
+                                         jsonString(body) + "}\n"
+                                   : text;
+    return writeResult(kRequestName, options.outFile, output);
 }
 
 }  // namespace
@@ -253,6 +293,8 @@ int exitCodeForStatus(int status) {
             return kExitUnusableOptions;
         case -10:
             return kExitRefusedLogin;
+        case -11:
+            return kExitTooLarge;
         default:
             return kExitOtherFailure;
     }
@@ -277,13 +319,8 @@ int runRequest(const Options& options) {
                std::to_string(status) + ")");
         return exitCodeForStatus(status);
     }
-    const std::string output = options.base64 ? base64Encode(request) + "\n" : request;
-    std::string problem;
-    if (!writeOutput(options.outFile, output, problem)) {
-        const bool toFile = !options.outFile.empty() && options.outFile != "-";
-        return inputProblem(kRequestName, toFile ? "--out " + options.outFile : "output", problem);
-    }
-    return kExitOk;
+    return writeRequest(options, LibrarySession::preparedRequestId(), "request",
+                        options.base64 ? corvane::base64Encode(request) + "\n" : request);
 }
 
 int runVerify(const Options& options) {
@@ -339,13 +376,9 @@ int runStandardRequest(const Options& options) {
     if (signs && !readKeyFile(kRequestName, "--key", options.keyFile, pem, exitCode)) {
         return exitCode;
     }
-    if (!LibrarySession::prepareRequestId()) {
-        report(std::string(kRequestName) + ": no random bytes for the request ID");
-        return kExitOtherFailure;
-    }
-    LibrarySession session(options.verbosity);
-    if (!startLibrary(session, kRequestName, options.verbosity, exitCode)) return exitCode;
-    // Declared after the session: released before its finiHelper.
+    ExtendedSession session(options.verbosity);
+    if (!startExtended(session, kRequestName, options.verbosity, exitCode)) return exitCode;
+    // Declared after the session: released before it ends.
     KeyPtr key;
     if (signs) {
         key = loadKey(kRequestName, "--key", options.keyFile, pem, true, exitCode);
@@ -353,37 +386,77 @@ int runStandardRequest(const Options& options) {
     }
     const corvane::StandardRequestOptions request = standardRequestOptions(options);
     if (!options.redirect.empty()) {
-        std::string query;
-        const int status =
-            corvane::createRedirectQuery(&query, request, options.relayState, key.get());
-        if (status != 0) return libraryFailure(kRequestName, "the redirect could not be built", status);
-        return writeResult(kRequestName, options.outFile,
-                           corvane::redirectUrl(options.redirect, query) + "\n");
+        const corvane::Result<corvane::RedirectRequest> redirect =
+            corvane::createRedirectRequest(request, options.relayState, key.get());
+        if (!redirect.ok()) {
+            return libraryFailure(kRequestName, "the redirect could not be built", redirect);
+        }
+        return writeRequest(options, redirect.value().id, "url", redirect.value().url + "\n");
     }
-    std::string signedRequest;
-    const int status = corvane::createStandardAuthnRequest(&signedRequest, request, *key);
-    if (status != 0) return libraryFailure(kRequestName, "the request could not be signed", status);
-    return writeResult(kRequestName, options.outFile,
-                       options.base64 ? base64Encode(signedRequest) + "\n" : signedRequest);
+    const corvane::Result<corvane::AuthnRequest> made =
+        corvane::createSignedAuthnRequest(request, *key);
+    if (!made.ok()) return libraryFailure(kRequestName, "the request could not be signed", made);
+    const std::string& xml = made.value().xml;
+    return writeRequest(options, made.value().id, "request",
+                        options.base64 ? corvane::base64Encode(xml) + "\n" : xml);
 }
 
 int runMetadata(const Options& options) {
     int exitCode = kExitOk;
     std::string pem;
     if (!readKeyFile(kMetadataName, "--cert", options.certFile, pem, exitCode)) return exitCode;
-    LibrarySession session(options.verbosity);
-    if (!startLibrary(session, kMetadataName, options.verbosity, exitCode)) return exitCode;
-    // Declared after the session: released before its finiHelper.
+    ExtendedSession session(options.verbosity);
+    if (!startExtended(session, kMetadataName, options.verbosity, exitCode)) return exitCode;
+    // Declared after the session: released before it ends.
     const KeyPtr cert = loadKey(kMetadataName, "--cert", options.certFile, pem, false, exitCode);
     if (!cert) return exitCode;
     corvane::SpMetadataOptions metadataOptions;
     metadataOptions.entityId = options.entityId;
     metadataOptions.acsUrl = options.acsUrl;
     metadataOptions.nameIdFormat = options.nameIdFormat;
-    std::string metadata;
-    const int status = corvane::createSpMetadata(&metadata, metadataOptions, *cert);
-    if (status != 0) return libraryFailure(kMetadataName, "the metadata could not be built", status);
-    return writeResult(kMetadataName, options.outFile, metadata);
+    metadataOptions.wantAssertionsSigned = options.wantAssertionsSigned == "true";
+    const corvane::Result<std::string> metadata = corvane::createSpMetadata(metadataOptions, *cert);
+    if (!metadata.ok()) {
+        return libraryFailure(kMetadataName, "the metadata could not be built", metadata);
+    }
+    return writeResult(kMetadataName, options.outFile, metadata.value());
+}
+
+// The posted response as the library reads it: XML as it is, else the
+// base64 form value (percent-escaped, with '+' for space, when it holds a
+// '%'); false after the problem was reported.
+bool loginResponseXml(const Options& options, std::size_t maxBytes, std::string& xml,
+                      int& exitCode) {
+    const std::string path = options.responseGiven ? options.responseFile : "-";
+    const std::string input = path == "-" ? "response (standard input)" : "response " + path;
+    ReadResult response = readInput(path);
+    if (!response.ok) {
+        exitCode = inputProblem(kVerifyName, input, response.problem);
+        return false;
+    }
+    if (isBlank(response.text)) {
+        exitCode = inputProblem(kVerifyName, input, "is empty");
+        return false;
+    }
+    if (!options.base64 && looksLikeXml(response.text)) {
+        xml.swap(response.text);
+        return true;
+    }
+    const bool formEncoded = response.text.find('%') != std::string::npos;
+    corvane::Result<std::string> decoded =
+        corvane::decodePostedResponse(response.text, formEncoded, maxBytes);
+    if (!decoded.ok()) {
+        const std::string what = options.base64 ? "not valid base64: "
+                                                : "neither XML (no '<' at the start) nor base64: ";
+        exitCode = decoded.status() == corvane::Status::TooLarge
+                       ? kExitTooLarge
+                       : inputProblem(kVerifyName, input, what + decoded.message());
+        if (exitCode == kExitTooLarge)
+            report(std::string(kVerifyName) + ": " + input + ": " + decoded.message());
+        return false;
+    }
+    xml = std::move(decoded).value();
+    return true;
 }
 
 int runLoginVerify(const Options& options) {
@@ -396,24 +469,31 @@ int runLoginVerify(const Options& options) {
     }
     long long skew = 180;
     long long now = -1;
+    long long maxSize = static_cast<long long>(corvane::LoginExpectations().maxMessageBytes);
     if (!wholeNumber("--skew", options.skew, skew, exitCode) ||
-        !wholeNumber("--now", options.now, now, exitCode)) {
+        !wholeNumber("--now", options.now, now, exitCode) ||
+        !wholeNumber("--max-size", options.maxSize, maxSize, exitCode)) {
         return exitCode;
     }
+    if (maxSize <= 0)
+        return inputProblem(kVerifyName, "--max-size " + options.maxSize, "is not positive");
     if (!options.responseGiven && isatty(STDIN_FILENO)) {
         report(std::string(kVerifyName) +
                ": missing RESPONSE (a file, or '-' to read standard input)");
         return kExitUsage;
     }
     std::string xml;
-    if (!responseXml(options, xml, exitCode)) return exitCode;
-    LibrarySession session(options.verbosity);
-    if (!startLibrary(session, kVerifyName, options.verbosity, exitCode)) return exitCode;
+    if (!loginResponseXml(options, static_cast<std::size_t>(maxSize), xml, exitCode)) {
+        return exitCode;
+    }
+    ExtendedSession session(options.verbosity);
+    if (!startExtended(session, kVerifyName, options.verbosity, exitCode)) return exitCode;
 
-    // Declared after the session: the certificates are released before its finiHelper.
+    // Declared after the session: the certificates are released before it ends.
     corvane::LoginExpectations expectations;
     for (std::size_t i = 0; i < pems.size(); ++i) {
-        KeyPtr cert = loadKey(kVerifyName, "--cert", options.certFiles[i], pems[i], false, exitCode);
+        KeyPtr cert =
+            loadKey(kVerifyName, "--cert", options.certFiles[i], pems[i], false, exitCode);
         if (!cert) return exitCode;
         expectations.idpCertificates.push_back(cert);
     }
@@ -425,14 +505,13 @@ int runLoginVerify(const Options& options) {
     // Beyond the library's range either way, whatever the width of long.
     expectations.clockSkewSeconds = static_cast<long>(skew < -1 ? -1 : skew > 86401 ? 86401 : skew);
     expectations.now = now;
+    expectations.maxMessageBytes = static_cast<std::size_t>(maxSize);
 
-    corvane::VerifiedLogin login;
-    const int status = corvane::verifyLoginResponse(&login, xml, expectations);
-    if (status != 0) {
-        reportRefusal(status);
-        return exitCodeForStatus(status);
-    }
-    return writeResult(kVerifyName, "-", options.json ? loginJson(login) : loginText(login));
+    const corvane::Result<corvane::VerifiedLogin> login =
+        corvane::verifyLoginResponse(xml, expectations);
+    if (!login.ok()) return libraryFailure(kVerifyName, "the login is refused", login);
+    return writeResult(kVerifyName, "-",
+                       options.json ? loginJson(login.value()) : loginText(login.value()));
 }
 
 }  // namespace corvane_cli

@@ -10,15 +10,16 @@ namespace corvane_cli {
 // corvane request: prints (or writes to --out) the signed AuthnRequest.
 int runRequest(const Options& options);
 
-// corvane request --standard: the signed request of CorvaneStandard.h, or
-// with --redirect the HTTP-Redirect URL.
+// corvane request --standard: the standard signed request of
+// <corvane/request.h>, or with --redirect the HTTP-Redirect URL.
 int runStandardRequest(const Options& options);
 
-// corvane verify: prints the NameID of an accepted response.
+// corvane verify --nameid-only: prints the NameID of an accepted response
+// (the documented check of Corvane.h).
 int runVerify(const Options& options);
 
-// corvane verify --idp: checks the response against the SSO profile and
-// prints the verified login.
+// corvane verify: checks the response against the SSO profile and prints
+// the verified login.
 int runLoginVerify(const Options& options);
 
 // corvane metadata: prints the SP's metadata.

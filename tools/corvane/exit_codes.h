@@ -13,6 +13,7 @@ enum ExitCode : int {
     kExitUnusable = 8,       // -8: document unusable, or the signature work failed
     kExitUnusableOptions = 9,  // -9: options or expectations incomplete or not usable
     kExitRefusedLogin = 10,    // -10: verifyLoginResponse: the profile refuses the login
+    kExitTooLarge = 11,        // -11: the message is larger than the size limit
 };
 
 // The exit status that reports a library status.

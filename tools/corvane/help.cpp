@@ -1,19 +1,32 @@
 #include "help.h"
 
+#include <initializer_list>
+
 namespace corvane_cli {
 
 namespace {
 
-const char kExitStatusText[] =
-    "Exit status:\n"
-    "  0  success\n"
-    "  1  any other failure (an unexpected library status, an internal error)\n"
-    "  2  usage error, or an input or output that cannot be used\n"
-    "  3  the XML security libraries could not be started (library status -1)\n"
-    "  7  the response is well-formed but not acceptable (library status -7)\n"
-    "  8  the document is unusable or the signature work failed (library status -8)\n"
-    "  9  the options or expectations are incomplete or not usable (library status -9)\n"
-    " 10  verify --idp: authentic, but the login is refused (library status -10)\n";
+// One line per exit status; each command lists the ones it can return.
+const char kExit0[] = "  0  Success.\n";
+const char kExit1[] =
+    "  1  Any other failure: an unexpected library status or an internal error.\n";
+const char kExit2[] = "  2  The command line, an input or the output cannot be used.\n";
+const char kExit3[] = "  3  The XML security libraries could not be started (library status -1).\n";
+const char kExit7[] = "  7  The response is not authentic or not acceptable (library status -7).\n";
+const char kExit8[] =
+    "  8  A document or key is unusable, or the signature work failed (library status -8).\n";
+const char kExit9[] =
+    "  9  The options or expectations are incomplete or not usable (library status -9).\n";
+const char kExit10[] =
+    " 10  The response is authentic, but the profile refuses the login (library status -10).\n";
+const char kExit11[] =
+    " 11  The response is larger than the size limit and was not read (library status -11).\n";
+
+std::string exitStatus(std::initializer_list<const char*> lines) {
+    std::string text = "Exit status:\n";
+    for (const char* line : lines) text += line;
+    return text;
+}
 
 const char kOverview[] =
     "Usage: corvane [-v|-vv] COMMAND [OPTIONS]\n"
@@ -22,113 +35,133 @@ const char kOverview[] =
     "for debugging single sign-on from a shell and for scripts.\n"
     "\n"
     "Commands:\n"
-    "  request   build and sign a samlp:AuthnRequest, or an HTTP-Redirect URL\n"
-    "  verify    verify a signed SAML Response and print its NameID or login\n"
-    "  metadata  print the SP's metadata\n"
-    "  help      show the help of a command: corvane help COMMAND\n"
+    "  request   Build and sign a samlp:AuthnRequest, or an HTTP-Redirect URL.\n"
+    "  verify    Verify a SAML Response against the SSO profile and print the login.\n"
+    "  metadata  Print the SP's metadata.\n"
+    "  help      Show the help of a command: corvane help COMMAND.\n"
     "\n"
     "Options:\n"
-    "  -v, -vv, --verbose  print the library's log lines on standard error:\n"
-    "                      -v levels 1 (errors) and 2 (warnings), -vv also 3 (detail)\n"
-    "  -h, --help          show this help; corvane COMMAND --help shows a command's\n"
-    "      --version       print the version\n"
+    "  -v, -vv, --verbose  Print the library's log lines on standard error: -v\n"
+    "                      levels 1 (errors) and 2 (warnings), -vv also 3 (detail).\n"
+    "  -h, --help          Show this help; corvane COMMAND --help shows a command's.\n"
+    "      --version       Print the version.\n"
     "\n"
-    "The library's error messages go to standard error in the order they arrive,\n"
-    "each line starting with \"corvane: error: \"; log lines start with\n"
-    "\"corvane: log N: \" where N is the level.\n"
+    "The library's error messages go to standard error, each line starting with\n"
+    "\"corvane: error: \"; log lines start with \"corvane: log N: \", where N is the\n"
+    "level.\n"
     "\n";
 
 const char kRequestHelp[] =
     "Usage: corvane request --destination URL --issuer ENTITY --key SP.pem\n"
-    "                       [--out FILE] [--base64] [-v|-vv]\n"
+    "                       [--out FILE] [--id-out FILE] [--json] [--base64] [-v|-vv]\n"
     "       corvane request --standard --destination URL --issuer ENTITY --key SP.pem\n"
     "                       --acs URL [--sha1] [--key-info] [--name-id-format URI]\n"
-    "                       [--out FILE] [--base64] [-v|-vv]\n"
+    "                       [--out FILE] [--id-out FILE] [--json] [--base64] [-v|-vv]\n"
     "       corvane request --standard --redirect SSO_URL --issuer ENTITY [--key SP.pem]\n"
     "                       [--acs URL] [--relay-state STATE] [--sha1]\n"
-    "                       [--name-id-format URI] [--out FILE] [-v|-vv]\n"
+    "                       [--name-id-format URI] [--out FILE] [--id-out FILE]\n"
+    "                       [--json] [-v|-vv]\n"
     "\n"
     "Build a samlp:AuthnRequest for the identity provider's single sign-on URL,\n"
     "sign it with the service provider's key and print it.\n"
     "\n"
     "Options:\n"
-    "  --destination URL  the IdP's single sign-on URL (the request's Destination)\n"
-    "  --issuer ENTITY    the SP's entity ID (the request's saml:Issuer)\n"
-    "  --key SP.pem       the SP's unencrypted PEM private key; its certificate may\n"
-    "                     follow it in the same file\n"
-    "  --out FILE         write the request to FILE instead of standard output\n"
-    "                     (\"-\": standard output)\n"
-    "  --base64           base64-encode the request, as the HTTP-POST binding's\n"
-    "                     SAMLRequest form value carries it\n"
-    "  -v, -vv            print the library's log lines (-vv: with level 3, which\n"
-    "                     shows the key text with every private key withheld)\n"
-    "  -h, --help         show this help\n"
+    "  --destination URL  The IdP's single sign-on URL (the request's Destination).\n"
+    "  --issuer ENTITY    The SP's entity ID (the request's saml:Issuer).\n"
+    "  --key SP.pem       The SP's unencrypted PEM private key; its certificate may\n"
+    "                     follow it in the same file.\n"
+    "  --out FILE         Write the request to FILE instead of standard output\n"
+    "                     (\"-\" is standard output).\n"
+    "  --id-out FILE      Write the request's ID to FILE: verify --request-id needs it.\n"
+    "  --json             Print one JSON object with the members \"id\" and \"request\"\n"
+    "                     (\"url\" with --redirect).\n"
+    "  --base64           Base64-encode the request, as the HTTP-POST binding's\n"
+    "                     SAMLRequest form value carries it.\n"
+    "  -v, -vv            Print the library's log lines (-vv adds level 3, which\n"
+    "                     shows the key text with every private key withheld).\n"
+    "  -h, --help         Show this help.\n"
     "\n"
     "With --standard the request is the schema-valid one for standard IdPs\n"
     "(RSA-SHA256, responses by HTTP-POST):\n"
-    "  --acs URL             the AssertionConsumerServiceURL (required unless\n"
-    "                        --redirect is given)\n"
-    "  --sha1                RSA-SHA1 and SHA-1 instead of RSA-SHA256 and SHA-256\n"
-    "  --key-info            include the SP certificate from the key file\n"
-    "  --name-id-format URI  the samlp:NameIDPolicy Format\n"
-    "  --redirect SSO_URL    print the IdP's SSO_URL with the HTTP-Redirect query\n"
+    "  --acs URL             The AssertionConsumerServiceURL (required unless\n"
+    "                        --redirect is given).\n"
+    "  --sha1                Sign with RSA-SHA1 and SHA-1 instead of RSA-SHA256 and\n"
+    "                        SHA-256, for IdPs that know nothing newer.\n"
+    "  --key-info            Include the SP certificate from the key file.\n"
+    "  --name-id-format URI  The samlp:NameIDPolicy Format.\n"
+    "  --redirect SSO_URL    Print the IdP's SSO_URL with the HTTP-Redirect query\n"
     "                        (SAMLRequest, RelayState, and with --key SigAlg and\n"
-    "                        Signature) instead of the request; unsigned without --key\n"
-    "  --relay-state STATE   the RelayState of the redirect (80 bytes at most)\n"
+    "                        Signature) instead of the request; it is unsigned\n"
+    "                        without --key.\n"
+    "  --relay-state STATE   The RelayState of the redirect (80 bytes at most).\n"
     "\n"
     "The request's ID is \"_\" and 32 random hexadecimal digits.\n"
     "\n";
 
 const char kVerifyHelp[] =
-    "Usage: corvane verify --cert IDP.pem [RESPONSE.xml|-] [--base64] [-v|-vv]\n"
-    "       corvane verify --cert IDP.pem [--cert OLD.pem ...] --idp ENTITY\n"
-    "                      --audience SP_ENTITY --acs URL [--request-id ID]\n"
-    "                      [--allow-unsolicited] [--skew SECONDS] [--now UNIX_TIME]\n"
+    "Usage: corvane verify --cert IDP.pem [--cert OLD.pem ...] --idp ENTITY\n"
+    "                      --audience SP_ENTITY --acs URL\n"
+    "                      (--request-id ID | --allow-unsolicited)\n"
+    "                      [--skew SECONDS] [--now UNIX_TIME] [--max-size BYTES]\n"
     "                      [--json] [--base64] [RESPONSE.xml|-] [-v|-vv]\n"
+    "       corvane verify --nameid-only --cert IDP.pem [--base64] [RESPONSE.xml|-]\n"
+    "                      [-v|-vv]\n"
     "\n"
-    "Verify a signed SAML Response with the identity provider's certificate and\n"
-    "print the NameID of its assertion on standard output.\n"
+    "Verify a SAML Response against the Web Browser SSO profile (signature,\n"
+    "issuer, audience, recipient, request and time) and print the verified login:\n"
+    "one \"name: value\" line per field and one \"attribute NAME (FRIENDLY): value\"\n"
+    "line per attribute value. Backslashes and control characters in the values\n"
+    "are printed as \\\\, \\n, \\r, \\t or \\xNN.\n"
     "\n"
     "The response is read from RESPONSE.xml, or from standard input when it is \"-\"\n"
     "(or not given, and standard input is not a terminal). It is either the XML\n"
     "text or the base64 SAMLResponse form value that a browser posts (line breaks\n"
-    "and percent-escapes are allowed); base64 is assumed when the input does not\n"
-    "start with '<' after white space.\n"
+    "are allowed; a value with percent-escapes is read as a form body gives it,\n"
+    "with \"+\" for a space); base64 is assumed when the input does not start with\n"
+    "'<' after white space.\n"
     "\n"
     "Options:\n"
-    "  --cert IDP.pem  the IdP's X.509 certificate (PEM)\n"
-    "  --base64        decode the input as base64 even if it starts with '<'\n"
-    "  -v, -vv         print the library's log lines\n"
-    "  -h, --help      show this help\n"
+    "  --cert IDP.pem         The IdP's X.509 certificate (PEM); give it again for\n"
+    "                         more: a signature by any of them is accepted.\n"
+    "  --idp ENTITY           The IdP's entity ID, the assertion's Issuer.\n"
+    "  --audience SP_ENTITY   The SP's entity ID, which the audience must name.\n"
+    "  --acs URL              The SP's assertion consumer service URL.\n"
+    "  --request-id ID        The ID of the request this response answers (request\n"
+    "                         --id-out gives it); it must not be empty.\n"
+    "  --allow-unsolicited    Accept a login the IdP started, one that answers no\n"
+    "                         request; beside --request-id, an answer must still\n"
+    "                         name that request.\n"
+    "  --skew SECONDS         The tolerated clock difference (default 180, at most\n"
+    "                         86400).\n"
+    "  --now UNIX_TIME        Check the times at this instant instead of the clock.\n"
+    "  --max-size BYTES       Refuse a response larger than BYTES (default 2097152).\n"
+    "  --json                 Print the login as one JSON object.\n"
+    "  --base64               Decode the input as base64 even if it starts with '<'.\n"
+    "  -v, -vv                Print the library's log lines.\n"
+    "  -h, --help             Show this help.\n"
     "\n"
-    "With --idp the response is checked against the Web Browser SSO profile and\n"
-    "the verified login is printed, one \"name: value\" line per field and one\n"
-    "\"attribute NAME (FRIENDLY): value\" line per attribute value:\n"
-    "  --cert IDP.pem         may be given again: any of the certificates may sign\n"
-    "  --idp ENTITY           the IdP's entity ID, the assertion's Issuer\n"
-    "  --audience SP_ENTITY   the SP's entity ID, which the audience must name\n"
-    "  --acs URL              the SP's assertion consumer service URL\n"
-    "  --request-id ID        the ID of the request this response answers\n"
-    "  --allow-unsolicited    accept a response that names a request without --request-id\n"
-    "  --skew SECONDS         tolerated clock difference (default 180, at most 86400)\n"
-    "  --now UNIX_TIME        check the times at this instant instead of the clock\n"
-    "  --json                 print the login as one JSON object\n"
+    "With --nameid-only the documented NameID-only check runs instead and the\n"
+    "NameID is printed as it is. WARNING: it checks the signature alone, no\n"
+    "audience, time, destination or request; use it only to debug a signature.\n"
     "\n";
 
 const char kMetadataHelp[] =
     "Usage: corvane metadata --entity-id ID --acs URL --cert SP.crt\n"
-    "                        [--name-id-format URI] [--out FILE] [-v|-vv]\n"
+    "                        [--name-id-format URI] [--want-assertions-signed=false]\n"
+    "                        [--out FILE] [-v|-vv]\n"
     "\n"
     "Print the SP's metadata: an md:EntityDescriptor with the signing certificate\n"
     "and the HTTP-POST assertion consumer service.\n"
     "\n"
     "Options:\n"
-    "  --entity-id ID        the SP's entity ID\n"
-    "  --acs URL             the assertion consumer service URL\n"
-    "  --cert SP.crt         the SP's X.509 certificate (PEM)\n"
-    "  --name-id-format URI  the md:NameIDFormat\n"
-    "  --out FILE            write the metadata to FILE instead of standard output\n"
-    "  -h, --help            show this help\n"
+    "  --entity-id ID        The SP's entity ID.\n"
+    "  --acs URL             The assertion consumer service URL.\n"
+    "  --cert SP.crt         The SP's X.509 certificate (PEM).\n"
+    "  --name-id-format URI  The md:NameIDFormat.\n"
+    "  --want-assertions-signed=true|false\n"
+    "                        The WantAssertionsSigned attribute (default true).\n"
+    "  --out FILE            Write the metadata to FILE instead of standard output.\n"
+    "  -h, --help            Show this help.\n"
     "\n";
 
 }  // namespace
@@ -136,15 +169,17 @@ const char kMetadataHelp[] =
 std::string helpText(Command command) {
     switch (command) {
         case Command::Request:
-            return std::string(kRequestHelp) + kExitStatusText;
+            return kRequestHelp + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit8, kExit9});
         case Command::Verify:
-            return std::string(kVerifyHelp) + kExitStatusText;
+            return kVerifyHelp + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9,
+                                             kExit10, kExit11});
         case Command::Metadata:
-            return std::string(kMetadataHelp) + kExitStatusText;
+            return kMetadataHelp + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit8, kExit9});
         case Command::None:
             break;
     }
-    return std::string(kOverview) + kExitStatusText;
+    return kOverview +
+           exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9, kExit10, kExit11});
 }
 
 std::string versionText() { return "corvane " CORVANE_VERSION "\n"; }

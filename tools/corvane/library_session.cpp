@@ -25,7 +25,13 @@ void onLog(int level, const std::string& message) {
     printLine("corvane: log " + std::to_string(level) + ": ", message);
 }
 
-void onError(const std::string& message) { printLine("corvane: error: ", message); }
+void onError(const std::string& message) { printError(message); }
+
+}  // namespace
+
+void printError(const std::string& message) { printLine("corvane: error: ", message); }
+
+namespace {
 
 void onGenerateId(std::string& id) { id = g_preparedId; }
 
@@ -57,6 +63,16 @@ bool LibrarySession::prepareRequestId() {
     }
     g_preparedId = id;
     return true;
+}
+
+const std::string& LibrarySession::preparedRequestId() { return g_preparedId; }
+
+corvane::Result<void> ExtendedSession::start() {
+    g_verbosity = verbosity_;
+    corvane::Result<corvane::Library> started = corvane::Library::start(onLog);
+    if (!started.ok()) return corvane::Result<void>::failure(started.status(), started.message());
+    library_.reset(new corvane::Library(std::move(started).value()));
+    return corvane::Result<void>::success();
 }
 
 }  // namespace corvane_cli

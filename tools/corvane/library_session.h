@@ -1,11 +1,16 @@
-// The tool's use of the library: its three callbacks, which write to
-// standard error, the request ID, and start-up and shutdown.
+// The tool's use of the library: for the documented interface its three
+// callbacks, which write to standard error, and the request ID; for the
+// extended interface a Library with a log sink; start-up and shutdown.
 #ifndef CORVANE_CLI_LIBRARY_SESSION_H
 #define CORVANE_CLI_LIBRARY_SESSION_H
 
 #include <string>
 
 #include <boost/shared_ptr.hpp>
+
+#include <memory>
+
+#include <corvane/corvane.h>
 
 #include "Corvane.h"
 
@@ -30,11 +35,29 @@ public:
     // Draws the ID that the library's next request receives: "_" and 32 hex
     // digits from OpenSSL's CSPRNG. False when no random bytes could be had.
     static bool prepareRequestId();
+    // The ID drawn last.
+    static const std::string& preparedRequestId();
 
 private:
     boost::shared_ptr<corvane::CorvaneBase> helper_;
     bool started_ = false;
 };
+
+// The extended interface's start-up: a corvane::Library whose log sink
+// prints the lines that `verbosity` admits, as LibrarySession does.
+class ExtendedSession {
+public:
+    explicit ExtendedSession(int verbosity) : verbosity_(verbosity) {}
+    // The start-up's result: Ok, or StartupFailed with its message.
+    corvane::Result<void> start();
+
+private:
+    const int verbosity_;
+    std::unique_ptr<corvane::Library> library_;
+};
+
+// "corvane: error: MESSAGE" on standard error, one line.
+void printError(const std::string& message);
 
 }  // namespace corvane_cli
 

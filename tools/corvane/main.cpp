@@ -38,7 +38,7 @@ int run(int argc, const char* const* argv) {
         case Command::Request:
             return options.standard ? runStandardRequest(options) : runRequest(options);
         case Command::Verify:
-            return options.idpEntityId.empty() ? runVerify(options) : runLoginVerify(options);
+            return options.nameIdOnly ? runVerify(options) : runLoginVerify(options);
         default:
             return runMetadata(options);
     }

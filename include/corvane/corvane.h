@@ -1,0 +1,26 @@
+// corvane: SAML 2.0 service-provider single sign-on, the extended
+// interface. One include for all of it:
+//
+//   corvane::Library        start-up of the XML security libraries (library.h)
+//   corvane::Result<T>      status, message and value of every call (status.h)
+//   corvane::Key            keys and certificates loaded once (key.h)
+//   requests and bindings   createSignedAuthnRequest, createRedirectRequest,
+//                           postForm, base64 (request.h)
+//   logins                  verifyLoginResponse, verifyPostedLoginResponse
+//                           (login.h)
+//   metadata                createSpMetadata (metadata.h)
+//
+// Includes only the standard library: compile with -I<prefix>/include (the
+// default for /usr) and link with -lcorvane. The documented interface of
+// Corvane.h is separate and needs its own flags (corvane-legacy.pc).
+#ifndef CORVANE_CORVANE_UMBRELLA_H
+#define CORVANE_CORVANE_UMBRELLA_H
+
+#include "corvane/key.h"
+#include "corvane/library.h"
+#include "corvane/login.h"
+#include "corvane/metadata.h"
+#include "corvane/request.h"
+#include "corvane/status.h"
+
+#endif

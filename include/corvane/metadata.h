@@ -1,0 +1,37 @@
+// corvane: the SP's own metadata.
+//
+// Includes only the standard library.
+#ifndef CORVANE_METADATA_H
+#define CORVANE_METADATA_H
+
+#include <string>
+
+#include "corvane/key.h"
+#include "corvane/status.h"
+
+namespace corvane {
+
+// What the SP's metadata says.
+struct SpMetadataOptions {
+    // entityID: the SP's entity ID, at most 1024 characters. Required.
+    std::string entityId;
+    // Location of the HTTP-POST AssertionConsumerService. Required.
+    std::string acsUrl;
+    // md:NameIDFormat; omitted when empty.
+    std::string nameIdFormat;
+    bool authnRequestsSigned = true;
+    bool wantAssertionsSigned = true;
+};
+
+// md:EntityDescriptor with one md:SPSSODescriptor (AuthnRequestsSigned,
+// WantAssertionsSigned, protocolSupportEnumeration of SAML 2.0), a signing
+// md:KeyDescriptor with the certificate of spKey (from loadPrivateKey with
+// its certificate, or loadCertificate), md:NameIDFormat and the HTTP-POST
+// md:AssertionConsumerService with index 0, isDefault true. Unusable when
+// spKey has no certificate or building failed, BadOptions for unusable
+// options, StartupFailed without a started Library. Threads: any.
+Result<std::string> createSpMetadata(const SpMetadataOptions& options, const Key& spKey);
+
+}  // namespace corvane
+
+#endif
