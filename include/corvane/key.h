@@ -15,6 +15,12 @@ namespace internal {
 struct KeyAccess;
 }
 
+// How strong a loaded key must be. Strict, the default: RSA of at least
+// 2048 bits, EC on a curve of at least 256 bits (P-256). AllowRsa1024
+// relaxes RSA to at least 1024 bits, for IdPs that still sign with such a
+// key; nothing below 1024 bits is ever loaded or used.
+enum class KeyStrength { Strict, AllowRsa1024 };
+
 // A key loaded once from PEM text and used for any number of operations.
 // Immutable once loaded: one Key may sign or verify on any number of
 // threads at once. Each use hands xmlsec1 a cheap copy of the key value
@@ -31,13 +37,19 @@ public:
     // belong to the key. Status::Unusable with the message "Can not load SP
     // private key and certificate" for anything else (empty text, an
     // encrypted key, a public key or certificate alone, a non-RSA key, a
-    // certificate of another key). A pass phrase is never asked for.
-    static Result<std::shared_ptr<const Key>> loadPrivateKey(const std::string& pem);
+    // certificate of another key). A pass phrase is never asked for. A key
+    // weaker than strength allows is refused with the message "Can not load
+    // SP private key and certificate: " and the size found.
+    static Result<std::shared_ptr<const Key>> loadPrivateKey(
+        const std::string& pem, KeyStrength strength = KeyStrength::Strict);
 
     // A certificate in PEM (an IdP's, or the SP's own for metadata).
     // Status::Unusable with the message "Can not load IDP public key" when
-    // the text holds no readable certificate.
-    static Result<std::shared_ptr<const Key>> loadCertificate(const std::string& pem);
+    // the text holds no readable certificate; a key weaker than strength
+    // allows is refused with "Can not load IDP public key: " and the size
+    // found.
+    static Result<std::shared_ptr<const Key>> loadCertificate(
+        const std::string& pem, KeyStrength strength = KeyStrength::Strict);
 
     ~Key();
     Key(const Key&) = delete;

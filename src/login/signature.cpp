@@ -1,15 +1,11 @@
 // The signatures that make an assertion authentic in a login response.
 #include <set>
 
-#include <xmlsec/keys.h>
-#include <xmlsec/strings.h>
-#include <xmlsec/xmldsig.h>
-
 #include "Corvane.h"
 #include "frame/escape.h"
 #include "frame/handles.h"
-#include "xml/diagnostics.h"
-#include "xmldsig/signature_layer.h"
+#include "xml/namespaces.h"
+#include "xmldsig/verifier.h"
 #include "login/login_internal.h"
 #include "xml/tree.h"
 
@@ -24,11 +20,6 @@ const char kBadReference[] =
     "SAML response signature does not refer to the element it is attached to (%s)";
 const char kNotVerified[] =
     "SAML response signature over the %s does not verify with any IdP certificate";
-
-// libxml2's reports during verification (c14n) are errors.
-const int kDiagnosticLevel = 1;
-
-const char* dsigNs() { return reinterpret_cast<const char*>(xmlSecDSigNs); }
 
 // The element after node in document order within root's subtree, or null.
 xmlNode* nextElementInDocumentOrder(xmlNode* root, xmlNode* node) {
@@ -70,7 +61,7 @@ bool signatureWellPlaced(const xmlNode* signature) {
 bool documentStructureSound(xmlNode* root, std::string* problem) {
     std::set<std::string> seen;
     for (xmlNode* node = root; node != nullptr; node = nextElementInDocumentOrder(root, node)) {
-        if (isElement(node, dsigNs(), "Signature") && !signatureWellPlaced(node)) {
+        if (isElement(node, kDsigNs, "Signature") && !signatureWellPlaced(node)) {
             *problem = describeMisplacedSignature(node);
             return false;
         }
@@ -95,24 +86,20 @@ void registerId(xmlDoc* doc, xmlNode* element) {
     if (value && xmlGetID(doc, value.get()) == nullptr) xmlAddID(nullptr, doc, value.get(), attr);
 }
 
-bool verifiesWithKey(xmlNode* signature, const Key& key) {
-    const LibxmlDiagnosticsToLog diagnostics(kDiagnosticLevel);
-    boost::shared_ptr<xmlSecDSigCtx> ctx(newRestrictedVerificationContext(newKeyValueCopy(key)),
-                                         myXmlSecDSigCtxDestroy);
-    return ctx && xmlSecDSigCtxVerify(ctx.get(), signature) >= 0 &&
-           ctx->status == xmlSecDSigStatusSucceeded;
-}
-
 // The signature attached to element covers it and verifies with a key.
-int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature,
-                            const std::vector<KeyPtr>& keys) {
+int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature, const KeySet& keys) {
     const char* what = reinterpret_cast<const char*>(element->name);
-    if (!referenceCoversElement(doc, element, signature)) {
-        CorvaneBase::setErrorMessage(kBadReference, escapedForMessage(what).c_str());
-        return -7;
-    }
-    for (const KeyPtr& key : keys) {
-        if (key && verifiesWithKey(signature, *key)) return 0;
+    switch (verifyEmbeddedSignature(doc, element, signature, keys)) {
+        case Verdict::Verified:
+            return 0;
+        case Verdict::NotCovering:
+            CorvaneBase::setErrorMessage(kBadReference, escapedForMessage(what).c_str());
+            return -7;
+        case Verdict::Refused:
+            return -7;
+        case Verdict::Invalid:
+        case Verdict::Failed:
+            break;
     }
     CorvaneBase::setErrorMessage(kNotVerified, escapedForMessage(what).c_str());
     return -7;
@@ -129,20 +116,22 @@ int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
         CorvaneBase::setErrorMessage("%s", escapedForMessage(problem).c_str());
         return -7;
     }
-    xmlNode* responseSignature = firstChildElement(response, dsigNs(), "Signature");
-    xmlNode* assertionSignature = firstChildElement(assertion, dsigNs(), "Signature");
+    xmlNode* responseSignature = firstChildElement(response, kDsigNs, "Signature");
+    xmlNode* assertionSignature = firstChildElement(assertion, kDsigNs, "Signature");
     if (responseSignature == nullptr && assertionSignature == nullptr) {
         CorvaneBase::setErrorMessage(kNotSigned);
         return -7;
     }
     registerId(doc, response);
     registerId(doc, assertion);
+    const KeySet verificationKeySet = verificationKeys(keys);
     if (responseSignature != nullptr) {
-        const int status = verifyAttachedSignature(doc, response, responseSignature, keys);
+        const int status =
+            verifyAttachedSignature(doc, response, responseSignature, verificationKeySet);
         if (status != 0) return status;
     }
     if (assertionSignature != nullptr) {
-        return verifyAttachedSignature(doc, assertion, assertionSignature, keys);
+        return verifyAttachedSignature(doc, assertion, assertionSignature, verificationKeySet);
     }
     return 0;
 }

@@ -3,10 +3,6 @@
 // octets of that query with a loaded key.
 #include <climits>
 
-#include <openssl/evp.h>
-#include <xmlsec/keys.h>
-#include <xmlsec/strings.h>
-#include <xmlsec/openssl/evp.h>
 #include <zlib.h>
 
 #include "corvane/request.h"
@@ -14,8 +10,9 @@
 #include "frame/assertions.h"
 #include "frame/call_scope.h"
 #include "saml/standard.h"
+#include "frame/handles.h"
 #include "xml/build.h"
-#include "xmldsig/signature_layer.h"
+#include "xmldsig/signer.h"
 
 namespace corvane {
 
@@ -38,16 +35,6 @@ const int kOk = 0;
 const int kUnusable = -8;
 const int kBadOptions = -9;
 
-struct DeflateEnd {
-    void operator()(z_stream* stream) const { deflateEnd(stream); }
-};
-struct EvpMdCtxFree {
-    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-struct XmlSecKeyFree {
-    void operator()(xmlSecKey* key) const { xmlSecKeyDestroy(key); }
-};
-
 const unsigned char* bytesOf(const std::string& text) {
     return reinterpret_cast<const unsigned char*>(text.data());
 }
@@ -60,7 +47,7 @@ bool rawDeflate(const std::string& text, std::string* out) {
                      kDeflateMemLevel, Z_DEFAULT_STRATEGY) != Z_OK) {
         return false;
     }
-    std::unique_ptr<z_stream, DeflateEnd> ending(&stream);
+    internal::UniquePtr<z_stream> ending(&stream);
     std::string compressed(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
     if (compressed.size() > UINT_MAX) return false;
     stream.next_in = const_cast<Bytef*>(bytesOf(text));
@@ -96,34 +83,6 @@ std::string urlEncode(const std::string& text) {
     return encoded;
 }
 
-// An RSA PKCS#1 v1.5 signature over octets with SHA-256 (SHA-1 on
-// request), made with the key's OpenSSL key through a per-use copy.
-bool signOctets(const std::string& octets, const Key& key, bool useSha1, std::string* out) {
-    std::unique_ptr<xmlSecKey, XmlSecKeyFree> copy(internal::newKeyValueCopy(key));
-    xmlSecKeyData* value = copy ? xmlSecKeyGetValue(copy.get()) : nullptr;
-    EVP_PKEY* pkey = value ? xmlSecOpenSSLEvpKeyDataGetEvp(value) : nullptr;
-    const int maxSize = pkey ? EVP_PKEY_size(pkey) : 0;
-    std::unique_ptr<EVP_MD_CTX, EvpMdCtxFree> md(EVP_MD_CTX_new());
-    if (maxSize <= 0 || !md ||
-        EVP_DigestSignInit(md.get(), nullptr, useSha1 ? EVP_sha1() : EVP_sha256(), nullptr, pkey) !=
-            1) {
-        return false;
-    }
-    std::string signature(static_cast<std::string::size_type>(maxSize), '\0');
-    std::size_t size = signature.size();
-    if (EVP_DigestSign(md.get(), reinterpret_cast<unsigned char*>(&signature[0]), &size,
-                       bytesOf(octets), octets.size()) != 1) {
-        return false;
-    }
-    signature.resize(size);
-    out->swap(signature);
-    return true;
-}
-
-const char* signatureAlgorithm(bool useSha1) {
-    return reinterpret_cast<const char*>(useSha1 ? xmlSecHrefRsaSha1 : xmlSecHrefRsaSha256);
-}
-
 // What both entry points refuse before any work (and, for a new request,
 // before its ID is drawn).
 int checkRedirectInputs(const std::string& relayState, const Key* spKey) {
@@ -153,9 +112,10 @@ int encodeQuery(std::string* query, const std::string& samlRequest,
     std::string text = "SAMLRequest=" + urlEncode(encoded);
     if (!relayState.empty()) text += "&RelayState=" + urlEncode(relayState);
     if (spKey != nullptr) {
-        text += "&SigAlg=" + urlEncode(signatureAlgorithm(useSha1));
+        const internal::SignatureAlgorithm algorithm = internal::rsaSignatureAlgorithm(useSha1);
+        text += "&SigAlg=" + urlEncode(algorithm.signatureMethodUri);
         std::string signature;
-        if (!signOctets(text, *spKey, useSha1, &signature)) {
+        if (!internal::signOctets(text, *spKey, algorithm, &signature)) {
             CorvaneBase::setErrorMessage(kCannotSignQuery);
             return kUnusable;
         }

@@ -9,7 +9,6 @@
 #include <xmlsec/templates.h>
 #include <xmlsec/transforms.h>
 #include <xmlsec/xmltree.h>
-#include <xmlsec/openssl/crypto.h>
 
 #include "corvane/request.h"
 #include "Corvane.h"
@@ -18,7 +17,8 @@
 #include "frame/handles.h"
 #include "saml/standard.h"
 #include "xml/build.h"
-#include "xmldsig/signature_layer.h"
+#include "xml/namespaces.h"
+#include "xmldsig/signer.h"
 
 namespace corvane {
 
@@ -35,21 +35,13 @@ const char kNoClock[] = "Can not read the clock for IssueInstant";
 const char kNoPrivateKey[] = "SP key holds no private key";
 const char kNoCertificate[] = "SP key holds no certificate for KeyInfo";
 const char kCannotBuild[] = "Can not build AuthnRequest document";
-const char kNoSigningContext[] = "Can not create signing context";
-const char kCannotSign[] = "Can not digitally sign resulting XML document";
 const char kCannotSerialize[] = "Can not serialize resulting XML document";
 
-const char kProtocolNs[] = "urn:oasis:names:tc:SAML:2.0:protocol";
-const char kAssertionNs[] = "urn:oasis:names:tc:SAML:2.0:assertion";
 const char* const kComparisons[] = {"exact", "minimum", "maximum", "better"};
 
 const int kOk = 0;
 const int kUnusable = -8;
 const int kBadOptions = -9;
-
-struct DSigCtxDestroy {
-    void operator()(xmlSecDSigCtx* ctx) const { xmlSecDSigCtxDestroy(ctx); }
-};
 
 // --- Options --------------------------------------------------------------
 
@@ -178,19 +170,16 @@ bool addKeyInfo(xmlNode* signature, const Key& key) {
 // The enveloped signature template, linked right after saml:Issuer.
 bool addSignatureTemplate(xmlNode* root, const std::string& id, const StandardRequestOptions& o,
                           const Key& key) {
-    const xmlSecTransformId signMethod =
-        o.useSha1 ? xmlSecOpenSSLTransformRsaSha1Id : xmlSecOpenSSLTransformRsaSha256Id;
-    const xmlSecTransformId digestMethod =
-        o.useSha1 ? xmlSecOpenSSLTransformSha1Id : xmlSecOpenSSLTransformSha256Id;
-    xmlNode* signature = xmlSecTmplSignatureCreateNsPref(root->doc, xmlSecTransformExclC14NId,
-                                                         signMethod, nullptr, BAD_CAST "ds");
+    const internal::SignatureAlgorithm algorithm = internal::rsaSignatureAlgorithm(o.useSha1);
+    xmlNode* signature = xmlSecTmplSignatureCreateNsPref(
+        root->doc, xmlSecTransformExclC14NId, algorithm.signatureMethod, nullptr, BAD_CAST "ds");
     if (signature == nullptr) return false;
     if (xmlAddChild(root, signature) == nullptr) {
         xmlFreeNode(signature);
         return false;
     }
     const std::string uri = "#" + id;
-    xmlNode* reference = xmlSecTmplSignatureAddReference(signature, digestMethod, nullptr,
+    xmlNode* reference = xmlSecTmplSignatureAddReference(signature, algorithm.digestMethod, nullptr,
                                                          BAD_CAST uri.c_str(), nullptr);
     const bool ok = reference != nullptr &&
                     xmlSecTmplReferenceAddTransform(reference, xmlSecTransformEnvelopedId) &&
@@ -226,8 +215,8 @@ internal::XmlDocPtr buildRequest(const StandardRequestOptions& o, const std::str
         doc ? xmlNewDocNode(doc.get(), nullptr, BAD_CAST "AuthnRequest", nullptr) : nullptr;
     if (root == nullptr) return nullptr;
     xmlDocSetRootElement(doc.get(), root);
-    xmlNs* samlp = xmlNewNs(root, BAD_CAST kProtocolNs, BAD_CAST "samlp");
-    xmlNs* saml = xmlNewNs(root, BAD_CAST kAssertionNs, BAD_CAST "saml");
+    xmlNs* samlp = xmlNewNs(root, BAD_CAST internal::kSamlProtocolNs, BAD_CAST "samlp");
+    xmlNs* saml = xmlNewNs(root, BAD_CAST internal::kSamlAssertionNs, BAD_CAST "saml");
     if (samlp == nullptr || saml == nullptr) return nullptr;
     xmlSetNs(root, samlp);
     const bool ok = addRequestAttributes(root, o, id, instant) &&
@@ -241,21 +230,11 @@ internal::XmlDocPtr buildRequest(const StandardRequestOptions& o, const std::str
 
 // --- Signing and the result -----------------------------------------------
 
+// The template sits right under the root (addSignatureTemplate).
 int signRequest(xmlDoc* doc, const Key& key) {
     xmlNode* signature =
         xmlSecFindChild(xmlDocGetRootElement(doc), xmlSecNodeSignature, xmlSecDSigNs);
-    std::unique_ptr<xmlSecDSigCtx, DSigCtxDestroy> ctx(xmlSecDSigCtxCreate(nullptr));
-    if (ctx) ctx->signKey = internal::newKeyValueCopy(key);
-    if (!ctx || ctx->signKey == nullptr) {
-        CorvaneBase::setErrorMessage(kNoSigningContext);
-        return kUnusable;
-    }
-    ctx->enabledReferenceUris = xmlSecTransformUriTypeSameDocument;
-    if (signature == nullptr || xmlSecDSigCtxSign(ctx.get(), signature) < 0) {
-        CorvaneBase::setErrorMessage(kCannotSign);
-        return kUnusable;
-    }
-    return kOk;
+    return internal::signTemplateWithKey(signature, key);
 }
 
 }  // namespace

@@ -6,9 +6,6 @@
 namespace corvane {
 namespace internal {
 
-const char kSamlAssertionNs[] = "urn:oasis:names:tc:SAML:2.0:assertion";
-const char kSamlProtocolNs[] = "urn:oasis:names:tc:SAML:2.0:protocol";
-
 bool isElement(const xmlNode* node, const char* ns, const char* localName) {
     if (node == nullptr || node->type != XML_ELEMENT_NODE) return false;
     if (!xmlStrEqual(node->name, BAD_CAST localName)) return false;

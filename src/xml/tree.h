@@ -8,11 +8,10 @@
 
 #include <libxml/tree.h>
 
+#include "xml/namespaces.h"
+
 namespace corvane {
 namespace internal {
-
-extern const char kSamlAssertionNs[];
-extern const char kSamlProtocolNs[];
 
 // An element in namespace ns (null: no namespace) with this local name.
 bool isElement(const xmlNode* node, const char* ns, const char* localName);

@@ -15,6 +15,7 @@
 #include "Corvane.h"
 #include "frame/call_scope.h"
 #include "xml/build.h"
+#include "xmldsig/key_strength.h"
 #include "xmldsig/signature_layer.h"
 
 namespace corvane {
@@ -23,6 +24,8 @@ namespace {
 
 const char kSpKeyNotLoaded[] = "Can not load SP private key and certificate";
 const char kCertificateNotLoaded[] = "Can not load IDP public key";
+const char kSpKeyTooWeak[] = "Can not load SP private key and certificate: %s";
+const char kCertificateTooWeak[] = "Can not load IDP public key: %s";
 
 struct BioFree {
     void operator()(BIO* p) const { BIO_free(p); }
@@ -119,10 +122,15 @@ const std::string& Key::certificateBase64() const { return m_impl->certificateBa
 namespace internal {
 
 // The loaded key, or null after one message.
-KeyPtr loadPrivateKey(const std::string& pem) {
+KeyPtr loadPrivateKey(const std::string& pem, KeyStrength strength) {
     XmlSecKeyPtr value(internal::loadKeyFromPem(pem, xmlSecKeyDataFormatPem));
     if (!value || !isRsaPrivateKey(value.get())) {
         CorvaneBase::setErrorMessage(kSpKeyNotLoaded);
+        return KeyPtr();
+    }
+    const std::string weak = internal::weakKeyReason(value.get(), strength);
+    if (!weak.empty()) {
+        CorvaneBase::setErrorMessage(kSpKeyTooWeak, weak.c_str());
         return KeyPtr();
     }
     std::string certificate;
@@ -137,7 +145,7 @@ KeyPtr loadPrivateKey(const std::string& pem) {
     return KeyAccess::make(std::move(value), true, certificate);
 }
 
-KeyPtr loadCertificate(const std::string& pem) {
+KeyPtr loadCertificate(const std::string& pem, KeyStrength strength) {
     XmlSecKeyPtr value(internal::loadKeyFromPem(pem, xmlSecKeyDataFormatCertPem));
     std::unique_ptr<X509, X509Free> cert = value ? firstCertificate(pem) : nullptr;
     const std::string certificate = cert ? derInBase64(cert.get()) : std::string();
@@ -145,34 +153,40 @@ KeyPtr loadCertificate(const std::string& pem) {
         CorvaneBase::setErrorMessage(kCertificateNotLoaded);
         return KeyPtr();
     }
+    const std::string weak = internal::weakKeyReason(value.get(), strength);
+    if (!weak.empty()) {
+        CorvaneBase::setErrorMessage(kCertificateTooWeak, weak.c_str());
+        return KeyPtr();
+    }
     return KeyAccess::make(std::move(value), false, certificate);
 }
 
 // A loaded key as a result: Unusable with the loader's message.
-Result<KeyPtr> keyResult(KeyPtr (*load)(const std::string&), const std::string& pem) {
+Result<KeyPtr> keyResult(KeyPtr (*load)(const std::string&, KeyStrength),
+                         const std::string& pem, KeyStrength strength) {
     return runCall<KeyPtr>([&](KeyPtr* key) {
-        *key = load(pem);
+        *key = load(pem, strength);
         return *key ? 0 : -8;
     });
 }
 
 }  // namespace internal
 
-Result<KeyPtr> Key::loadPrivateKey(const std::string& pem) {
-    return internal::keyResult(internal::loadPrivateKey, pem);
+Result<KeyPtr> Key::loadPrivateKey(const std::string& pem, KeyStrength strength) {
+    return internal::keyResult(internal::loadPrivateKey, pem, strength);
 }
 
-Result<KeyPtr> Key::loadCertificate(const std::string& pem) {
-    return internal::keyResult(internal::loadCertificate, pem);
+Result<KeyPtr> Key::loadCertificate(const std::string& pem, KeyStrength strength) {
+    return internal::keyResult(internal::loadCertificate, pem, strength);
 }
 
 namespace internal {
 
-
-xmlSecKey* newKeyValueCopy(const Key& key) {
+xmlSecKey* newKeyValueCopy(xmlSecKey* key) {
+    if (key == nullptr || xmlSecKeyGetValue(key) == nullptr) return nullptr;
     XmlSecKeyPtr copy(xmlSecKeyCreate());
     if (!copy) return nullptr;
-    xmlSecKeyData* value = xmlSecKeyDataDuplicate(xmlSecKeyGetValue(KeyAccess::value(key)));
+    xmlSecKeyData* value = xmlSecKeyDataDuplicate(xmlSecKeyGetValue(key));
     if (value == nullptr) return nullptr;
     if (xmlSecKeySetValue(copy.get(), value) < 0) {
         xmlSecKeyDataDestroy(value);
@@ -180,6 +194,8 @@ xmlSecKey* newKeyValueCopy(const Key& key) {
     }
     return copy.release();
 }
+
+xmlSecKey* newKeyValueCopy(const Key& key) { return newKeyValueCopy(KeyAccess::value(key)); }
 
 }  // namespace internal
 }  // namespace corvane

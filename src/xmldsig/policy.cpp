@@ -37,17 +37,18 @@ bool enableReferenceTransforms(xmlSecDSigCtx* ctx) {
 
 // Canonicalization and signature methods SignedInfo may name.
 bool enableSignatureTransforms(xmlSecDSigCtx* ctx) {
-    const xmlSecTransformId allowed[] = {
-        xmlSecTransformExclC14NId,           xmlSecTransformExclC14NWithCommentsId,
-        xmlSecTransformInclC14NId,           xmlSecTransformInclC14NWithCommentsId,
-        xmlSecTransformInclC14N11Id,         xmlSecTransformInclC14N11WithCommentsId,
-        xmlSecOpenSSLTransformRsaSha1Id,     xmlSecOpenSSLTransformRsaSha256Id,
-        xmlSecOpenSSLTransformRsaSha384Id,   xmlSecOpenSSLTransformRsaSha512Id,
-        xmlSecOpenSSLTransformEcdsaSha1Id,   xmlSecOpenSSLTransformEcdsaSha256Id,
-        xmlSecOpenSSLTransformEcdsaSha384Id, xmlSecOpenSSLTransformEcdsaSha512Id,
+    const xmlSecTransformId canonicalizations[] = {
+        xmlSecTransformExclC14NId,   xmlSecTransformExclC14NWithCommentsId,
+        xmlSecTransformInclC14NId,   xmlSecTransformInclC14NWithCommentsId,
+        xmlSecTransformInclC14N11Id, xmlSecTransformInclC14N11WithCommentsId,
     };
-    for (xmlSecTransformId id : allowed) {
+    for (xmlSecTransformId id : canonicalizations) {
         if (xmlSecDSigCtxEnableSignatureTransform(ctx, id) < 0) return false;
+    }
+    std::size_t count = 0;
+    const xmlSecTransformId* methods = allowedSignatureMethods(&count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (xmlSecDSigCtxEnableSignatureTransform(ctx, methods[i]) < 0) return false;
     }
     return true;
 }
@@ -93,6 +94,19 @@ bool fragmentNamesElement(xmlDoc* doc, const xmlNode* element, const xmlChar* ur
 }
 
 }  // namespace
+
+const xmlSecTransformId* allowedSignatureMethods(std::size_t* size) {
+    // xmlsec1's transform ids are addresses of its static klasses, known
+    // only at run time, so the list is built on first use.
+    static const xmlSecTransformId methods[] = {
+        xmlSecOpenSSLTransformRsaSha1Id,     xmlSecOpenSSLTransformRsaSha256Id,
+        xmlSecOpenSSLTransformRsaSha384Id,   xmlSecOpenSSLTransformRsaSha512Id,
+        xmlSecOpenSSLTransformEcdsaSha1Id,   xmlSecOpenSSLTransformEcdsaSha256Id,
+        xmlSecOpenSSLTransformEcdsaSha384Id, xmlSecOpenSSLTransformEcdsaSha512Id,
+    };
+    *size = sizeof methods / sizeof methods[0];
+    return methods;
+}
 
 bool restrictToAllowedAlgorithms(xmlSecDSigCtx* ctx) {
     ctx->flags |= XMLSEC_DSIG_FLAGS_IGNORE_MANIFESTS;

@@ -4,10 +4,12 @@
 #ifndef CORVANE_XMLDSIG_SIGNATURE_LAYER_H
 #define CORVANE_XMLDSIG_SIGNATURE_LAYER_H
 
+#include <cstddef>
 #include <string>
 
 #include <libxml/tree.h>
 #include <xmlsec/keys.h>
+#include <xmlsec/transforms.h>
 #include <xmlsec/xmldsig.h>
 
 namespace corvane {
@@ -28,6 +30,12 @@ xmlSecKey* loadKeyFromPem(const std::string& pemText, xmlSecKeyDataFormat format
 // key's value alone (the OpenSSL key shared by reference, no X.509 data,
 // no PEM parsing). Null when xmlsec could not make it; the caller owns it.
 xmlSecKey* newKeyValueCopy(const Key& key);
+// The same for an xmlsec key (null for null or a key without a value).
+xmlSecKey* newKeyValueCopy(xmlSecKey* key);
+
+// The signature methods a signature may name (SignedInfo, or the SigAlg
+// of a Redirect query), in one list; count in *size.
+const xmlSecTransformId* allowedSignatureMethods(std::size_t* size);
 
 // Restricts a verification context to same-document References and to
 // the allowed transforms, digests and signature methods; manifests are

@@ -5,9 +5,10 @@
 #include <xmlsec/xmltree.h>
 
 #include "Corvane.h"
-#include "xml/diagnostics.h"
 #include "xml/parse.h"
+#include "xmldsig/key_strength.h"
 #include "xmldsig/signature_layer.h"
+#include "xmldsig/verifier.h"
 
 namespace corvane {
 
@@ -21,8 +22,24 @@ const char kRootIdNotRegistered[] =
     "Can not register ID attribute of saml:Response - signature verification most probably will "
     "fails";
 const char kIdpKeyName[] = "IdP public key";
-// libxml2's reports during verification (c14n) are errors.
-const int kDiagnosticLevel = 1;
+
+// The documented statuses of a verdict: 0 valid, 1 processed and not
+// valid, -8 after a message for anything else.
+int documentedStatus(internal::Verdict verdict) {
+    switch (verdict) {
+        case internal::Verdict::Verified:
+            return 0;
+        case internal::Verdict::Invalid:
+            return 1;
+        case internal::Verdict::Refused:
+            return -8;
+        case internal::Verdict::NotCovering:
+        case internal::Verdict::Failed:
+            break;
+    }
+    CorvaneBase::setErrorMessage(kCannotVerify);
+    return -8;
+}
 }  // namespace
 
 void myXmlFreeDoc(xmlDoc* doc) {
@@ -50,7 +67,8 @@ xmlSecDSigCtx* getSignatureVerificationContext(const std::string& idpKey) {
         return nullptr;
     }
     ctx->signKey = internal::loadKeyFromPem(idpKey, xmlSecKeyDataFormatCertPem);
-    if (ctx->signKey == nullptr || xmlSecKeySetName(ctx->signKey, BAD_CAST kIdpKeyName) < 0) {
+    if (ctx->signKey == nullptr || xmlSecKeySetName(ctx->signKey, BAD_CAST kIdpKeyName) < 0 ||
+        !internal::keyReachesFloorOrLogged(ctx->signKey, kIdpKeyName)) {
         CorvaneBase::setErrorMessage(kIdpKeyNotLoaded);
         xmlSecDSigCtxDestroy(ctx);
         return nullptr;
@@ -81,15 +99,9 @@ int verifyDocumentSignature(xmlDoc* doc, const std::string& idpKey, xmlNode** ve
                                          myXmlSecDSigCtxDestroy);
     if (!ctx) return -8;
     if (!registerRootAttrID(doc)) CorvaneBase::writeToLog(2, kRootIdNotRegistered);
-    const LibxmlDiagnosticsToLog diagnostics(kDiagnosticLevel);
     // The Reference is checked before xmlsec1 resolves it, so no other
     // element and no XPointer expression is ever what gets verified.
-    if (!referenceCoversElement(doc, root, signature) ||
-        xmlSecDSigCtxVerify(ctx.get(), signature) < 0) {
-        CorvaneBase::setErrorMessage(kCannotVerify);
-        return -8;
-    }
-    return ctx->status == xmlSecDSigStatusSucceeded ? 0 : 1;
+    return documentedStatus(verifyEmbeddedSignatureInContext(ctx.get(), doc, root, signature));
 }
 
 }  // namespace internal
