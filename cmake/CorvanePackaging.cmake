@@ -56,7 +56,7 @@ if(CMAKE_CROSSCOMPILING)
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS
-    "libc6 (>= 2.36), libgcc-s1 (>= 12), libssl3 (>= 3.0.0), libstdc++6 (>= 12), libtinyxml2.6.2v5 (>= 2.6.2), libxml2 (>= 2.9.14), libxmlsec1 (>= 1.2.37), libxmlsec1-openssl (>= 1.2.37), zlib1g (>= 1:1.2.13)")
+    "libc6 (>= 2.36), libgcc-s1 (>= 12), libhiredis0.14 (>= 0.14.1), libssl3 (>= 3.0.0), libstdc++6 (>= 12), libtinyxml2.6.2v5 (>= 2.6.2), libxml2 (>= 2.9.14), libxmlsec1 (>= 1.2.37), libxmlsec1-openssl (>= 1.2.37), zlib1g (>= 1:1.2.13)")
   set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS
     "libcorvane1 (= ${PROJECT_VERSION}), libc6 (>= 2.36), libgcc-s1 (>= 12), libssl3 (>= 3.0.0), libstdc++6 (>= 12)")
 else()

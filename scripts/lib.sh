@@ -23,7 +23,8 @@ corvane_install_packages() {
 
 # What every build of the library and its tests needs.
 CORVANE_BUILD_PACKAGES=(libtinyxml-dev libboost-dev libxmlsec1-dev libssl-dev zlib1g-dev
-                        pkg-config cmake g++ make ccache libgtest-dev googletest)
+                        pkg-config cmake g++ make ccache libgtest-dev googletest
+                        libhiredis-dev redis-server)
 
 # cmake -S . -B DIR with the compiler cache and the given options; quiet
 # unless it fails.
