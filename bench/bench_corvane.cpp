@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -44,6 +46,7 @@
 #include "Corvane.h"
 #include <corvane/corvane.h>
 #include "idp_samples.h"
+#include "redis_server.h"
 #include "xml/limits.h"
 
 namespace {
@@ -364,6 +367,7 @@ corvane::LoginExpectations sampleExpectations() {
     expected.acsUrl = "https://sp.example.test/saml2/acs";
     expected.requestId = "_4c1d8e0f2a3b4c5d6e7f8091a2b3c4d5";
     expected.now = 1714641300;  // 2024-05-02T09:15:00Z
+    expected.skipReplayCheck = true;  // the same response every iteration
     return expected;
 }
 
@@ -387,6 +391,71 @@ void corvaneVerifyLoginThreeKeys(benchmark::State& state, const std::string* xml
         if (!corvane::verifyLoginResponse(*xml, expected).ok()) {
             state.SkipWithError("verifyLoginResponse refused the response");
         }
+    }
+}
+
+// A cache that records a new key per call (the key with a counter), so
+// every login of the same response is a first use: the whole cost of
+// recording, hashing included, without replays.
+class EveryCallFirstUse : public corvane::ReplayCache {
+public:
+    explicit EveryCallFirstUse(std::shared_ptr<corvane::ReplayCache> cache)
+        : cache_(std::move(cache)) {}
+    corvane::ReplayCheck insertIfAbsent(const std::string& key, long long expiresAt,
+                                        long long now) override {
+        // One counter for the process: a benchmark runs several times on
+        // the one redis-server.
+        static std::atomic<unsigned long long> counter{0};
+        const unsigned long long n = counter.fetch_add(1, std::memory_order_relaxed);
+        return cache_->insertIfAbsent(key + ":" + std::to_string(n), expiresAt, now);
+    }
+
+private:
+    std::shared_ptr<corvane::ReplayCache> cache_;
+};
+
+// The redis-server of the Redis benchmarks, started on first use.
+corvane_test::RedisServer& benchRedis() {
+    static corvane_test::RedisServer server;
+    if (!server.running() && !server.start()) std::fprintf(stderr, "redis-server did not start\n");
+    return server;
+}
+
+std::shared_ptr<corvane::ReplayCache> replayCacheNamed(const std::string& kind) {
+    if (kind == "in_process") return corvane::newInProcessReplayCache();
+    corvane::RedisReplayCacheOptions options;
+    options.url = benchRedis().url();
+    std::string problem;
+    return corvane::newRedisReplayCache(options, &problem);
+}
+
+// The login of the sample response, recorded in a cache shared by the
+// benchmark's threads: the per-login overhead beside corvane/verifyLogin.
+void replayLogin(benchmark::State& state, const char* kind) {
+    static std::shared_ptr<corvane::ReplayCache> shared;
+    // Made by the first thread before the loop's start, where every thread
+    // waits for the others.
+    if (state.thread_index() == 0) shared = std::make_shared<EveryCallFirstUse>(replayCacheNamed(kind));
+    corvane::LoginExpectations expected = sampleExpectations();
+    expected.skipReplayCheck = false;
+    for (auto _ : state) {
+        if (!expected.replayCache) expected.replayCache = shared;
+        const corvane::Result<corvane::VerifiedLogin> login =
+            corvane::verifyLoginResponse(inputs().responseSha1, expected);
+        if (!login.ok()) state.SkipWithError(login.message().c_str());
+    }
+}
+
+// One insertion alone, for the floor of each cache.
+void replayInsert(benchmark::State& state, const char* kind) {
+    const std::shared_ptr<corvane::ReplayCache> cache =
+        std::make_shared<EveryCallFirstUse>(replayCacheNamed(kind));
+    const long long now = static_cast<long long>(std::time(nullptr));
+    const std::string key = "assertion:" + std::string(64, 'a');
+    for (auto _ : state) {
+        const corvane::ReplayCheck check = cache->insertIfAbsent(key, now + 600, now);
+        if (check.outcome != corvane::ReplayOutcome::FirstUse)
+            state.SkipWithError(("the insertion was not a first use: " + check.problem).c_str());
     }
 }
 
@@ -468,6 +537,15 @@ void registerAll() {
     benchmark::RegisterBenchmark("corvane/verifyLoginResponse_sha1_three_keys",
                                  corvaneVerifyLoginThreeKeys, &in.responseSha1);
     benchmark::RegisterBenchmark("corvane/createStandardAuthnRequest", corvaneCreateStandard);
+    for (const char* kind : {"in_process", "redis"}) {
+        benchmark::RegisterBenchmark((std::string("replay/insert/") + kind).c_str(), replayInsert,
+                                     kind);
+        benchmark::RegisterBenchmark((std::string("replay/login/") + kind).c_str(), replayLogin,
+                                     kind)
+            ->Threads(1)
+            ->Threads(2)
+            ->UseRealTime();
+    }
     benchmark::RegisterBenchmark("part/parse_tinyxml", partParseTinyXml);
     benchmark::RegisterBenchmark("part/parse_libxml2", partParseLibxml2);
     benchmark::RegisterBenchmark("part/load_cert_pem", partLoadKey, &in.idpCert,

@@ -9,6 +9,7 @@
 //   logins                  verifyLoginResponse, verifyPostedLoginResponse
 //                           (login.h)
 //   metadata                createSpMetadata (metadata.h)
+//   replay caches           one-time use in process or on Redis (replay.h)
 //
 // Includes only the standard library: compile with -I<prefix>/include (the
 // default for /usr) and link with -lcorvane. The documented interface of
@@ -20,6 +21,7 @@
 #include "corvane/library.h"
 #include "corvane/login.h"
 #include "corvane/metadata.h"
+#include "corvane/replay.h"
 #include "corvane/request.h"
 #include "corvane/status.h"
 

@@ -23,6 +23,10 @@
 //                  and the values
 //   TooLarge       the message is larger than maxMessageBytes; nothing was
 //                  parsed
+//   ProfileRefused also for a replay: an assertion, or an answer to a
+//                  request, that the replay cache recorded before
+//   ReplayCacheFailed the replay cache could not record the login
+//                  (unavailable, or full of live entries)
 //
 // Threads: expectations and their Keys are read only; any number of
 // verifications may run at once. Includes only the standard library.
@@ -31,10 +35,12 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "corvane/key.h"
+#include "corvane/replay.h"
 #include "corvane/status.h"
 
 namespace corvane {
@@ -77,6 +83,21 @@ struct LoginExpectations {
     // for the posted form, its base64 text may be up to 4/3 of this plus
     // line breaks.
     std::size_t maxMessageBytes = 2u << 20;
+    // Where accepted logins are recorded for one-time use (replay.h): the
+    // assertion's ID, and the request ID it answers, each until the
+    // assertion expires (plus the clock skew, at most a day from now). Null: one cache in this
+    // process, shared by every verification that names none; SPs on
+    // several nodes share a Redis cache instead.
+    std::shared_ptr<ReplayCache> replayCache;
+    // Relaxation: accept the login, after a level-1 log line, when the
+    // replay cache is unavailable (it stays refused when the cache is full).
+    // WARNING: a replayed assertion is then accepted while the cache is
+    // down.
+    bool allowLoginWhileReplayCacheUnavailable = false;
+    // Relaxation: no replay check at all, for hosts that keep assertionId
+    // themselves until assertionExpiry.
+    // WARNING: without a check, a captured response logs in again.
+    bool skipReplayCheck = false;
 };
 
 // One SAML attribute: every AttributeValue's text, in document order.
@@ -108,6 +129,9 @@ struct VerifiedLogin {
     // earlier of the Conditions' and the bearer confirmation's NotOnOrAfter.
     std::string assertionId;
     long long assertionExpiry = 0;
+    // The request this login answers (LoginExpectations::requestId); empty
+    // for an unsolicited login.
+    std::string inResponseTo;
 };
 
 // Verifies a SAML 2.0 Response (the XML text) against the expectations:
@@ -119,9 +143,13 @@ struct VerifiedLogin {
 // only allowed algorithms; IDs are unique; issuers, destination,
 // recipient, InResponseTo (see LoginExpectations::requestId), time windows
 // (with skew) and audience match; an AuthnStatement is present. Elements
-// are matched by namespace, whatever their prefixes.
-// WARNING: the login is not yet checked against replay; keep assertionId
-// until assertionExpiry and refuse it when it comes again.
+// are matched by namespace, whatever their prefixes. Last, the login is
+// recorded in the replay cache: an assertion, or an answer to a request,
+// is accepted once while it is valid (plus the clock skew).
+// WARNING: entries are kept for at most one day from the login, which
+// bounds what a login costs the cache; an assertion that the IdP made
+// valid for longer could be accepted again after that day. Real IdPs give
+// bearer confirmations minutes.
 Result<VerifiedLogin> verifyLoginResponse(const std::string& responseXml,
                                           const LoginExpectations& expectations);
 

@@ -33,6 +33,10 @@ enum class Status : int {
     ProfileRefused = -10,
     // The message is larger than the size limit; nothing was parsed.
     TooLarge = -11,
+    // The replay cache could not record the login (unavailable, or full
+    // of live entries); the login is refused, since its one-time use is
+    // not assured.
+    ReplayCacheFailed = -12,
 };
 
 // The status as the documented interface returns it.

@@ -21,6 +21,8 @@ const char* describeStatus(Status status) {
             return "authentic, but refused by the profile";
         case Status::TooLarge:
             return "too large";
+        case Status::ReplayCacheFailed:
+            return "replay cache failed";
     }
     return "unknown status";
 }

@@ -28,6 +28,19 @@ int checkResponseAddressing(xmlNode* response, const LoginExpectations& expected
 int readCheckedAssertion(xmlNode* assertion, const LoginExpectations& expected, long long now,
                          VerifiedLogin* login);
 
+// The request the response answers: expected.requestId when the response
+// or a bearer confirmation of the assertion names one in InResponseTo
+// (after the checks, any such name is requestId), else empty.
+std::string answeredRequest(const xmlNode* response, xmlNode* assertion,
+                            const LoginExpectations& expected);
+
+// Records the login's assertion, and the request it answers, in the
+// expectations' replay cache (the process's own when none is named),
+// unless skipReplayCheck. 0 on first use; ProfileRefused after a message
+// naming the ID for a replay, or for an assertion valid too long to
+// record; ReplayCacheFailed after the cache's message.
+int recordFirstUse(const VerifiedLogin& login, const LoginExpectations& expected, long long now);
+
 }  // namespace internal
 }  // namespace corvane
 

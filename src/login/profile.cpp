@@ -375,6 +375,21 @@ int checkResponseAddressing(xmlNode* response, const LoginExpectations& expected
     return problem.empty() ? 0 : refuse(problem);
 }
 
+std::string answeredRequest(const xmlNode* response, xmlNode* assertion,
+                            const LoginExpectations& expected) {
+    std::string named;
+    bool answers = attributeValue(response, "InResponseTo", &named);
+    for (xmlNode* subject : childElements(assertion, kSamlAssertionNs, "Subject")) {
+        for (xmlNode* confirmation :
+             childElements(subject, kSamlAssertionNs, "SubjectConfirmation")) {
+            for (xmlNode* data :
+                 childElements(confirmation, kSamlAssertionNs, "SubjectConfirmationData"))
+                answers = answers || attributeValue(data, "InResponseTo", &named);
+        }
+    }
+    return answers ? expected.requestId : std::string();
+}
+
 int readCheckedAssertion(xmlNode* assertion, const LoginExpectations& expected, long long now,
                          VerifiedLogin* login) {
     const std::string version = attribute(assertion, "Version");

@@ -110,6 +110,9 @@ int verifyLogin(VerifiedLogin* login, const std::string& responseXml,
     VerifiedLogin verified;
     status = internal::readCheckedAssertion(assertion, expected, now, &verified);
     if (status != 0) return status;
+    verified.inResponseTo = internal::answeredRequest(response, assertion, expected);
+    status = internal::recordFirstUse(verified, expected, now);
+    if (status != 0) return status;
     *login = verified;
     return 0;
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -21,6 +22,7 @@
 #include <corvane/corvane.h>
 #include "cli_under_test.h"
 #include "corvane_test_support.h"
+#include "redis_server.h"
 #include "subprocess.h"
 
 namespace {
@@ -680,8 +682,11 @@ const char kLoginNow[] = "1709294400";  // 2024-03-01T12:00:00Z
 
 class LoginVerify : public CliTest {
 protected:
-    std::string signedLogin() {
+    // Signed over the Response; with day, every time stamp moved to that
+    // day ("YYYY-MM-DD").
+    std::string signedLogin(const std::string& day = "") {
         std::string xml = corvane_test::readFixture("login-response-template.xml");
+        if (!day.empty()) xml = corvane_test::replaceAll(xml, "2024-03-01", day);
         xml = corvane_test::replaceAll(xml, "{{ASSERTION_SIGNATURE}}", "");
         xml = corvane_test::replaceAll(
             xml, "{{RESPONSE_SIGNATURE}}",
@@ -844,6 +849,43 @@ TEST_F(CliTest, VersionNamesTheProjectVersion) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, std::string("corvane ") + CORVANE_CLI_VERSION + "\n");
     EXPECT_EQ(run.err, "");
+}
+
+// ---- The replay cache on a real redis-server -----------------------------------
+
+TEST_F(LoginVerify, ReplayCacheOnRedisRefusesTheSecondRunAndFailsClosedWhenDown) {
+    corvane_test::RedisServer server;
+    ASSERT_TRUE(server.start()) << "redis-server did not start";
+    const std::string day = corvane_test::tomorrowUtc();
+    std::vector<std::string> args = loginArgs(kSpEntity);
+    args.back() = std::to_string(corvane_test::noonUtc(day));  // --now
+    args.insert(args.end(), {"--replay-cache", server.url(), signedLogin(day)});
+
+    const Finished first = corvane(args);
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_NE(first.out.find("inResponseTo: _login-request-1\n"), std::string::npos) << first.out;
+    const Finished second = corvane(args);
+    EXPECT_EQ(second.exitCode, 10);
+    EXPECT_NE(second.err.find("SAML assertion \"_login-assertion-1\" was accepted before: a "
+                              "replay is refused"),
+              std::string::npos)
+        << second.err;
+    server.stop();
+    const Finished down = corvane(args);
+    EXPECT_EQ(down.exitCode, 12);
+    EXPECT_NE(down.err.find("Replay cache on Redis is unavailable: "), std::string::npos)
+        << down.err;
+}
+
+TEST_F(LoginVerify, ReplayCacheUrlMustBeRedis) {
+    std::vector<std::string> args = loginArgs(kSpEntity);
+    args.insert(args.end(), {"--replay-cache", "http://127.0.0.1:6379", signedLogin()});
+    const Finished run = corvane(args);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("corvane verify: --replay-cache http://127.0.0.1:6379: "),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out, "");
 }
 
 }  // namespace

@@ -210,6 +210,7 @@ KeyPtr certificate(const std::string& fixture) {
 // Honest expectations of the template: a solicited login at its IssueInstant.
 LoginExpectations expectations() {
     LoginExpectations e;
+    e.replayCache = corvane::newInProcessReplayCache();  // each test's own
     e.idpEntityId = kIdp;
     e.idpCertificates = {certificate("test-idp-cert.pem")};
     e.spEntityId = kSp;
@@ -699,8 +700,10 @@ TEST_F(LoginTest, SignatureByAnotherKeyIsRefused) {
 TEST_F(LoginTest, KeyRolloverAcceptsAnyOneCertificate) {
     LoginExpectations e = expectations();
     e.idpCertificates = {certificate("test-sp-cert.pem"), certificate("test-idp-cert.pem")};
-    for (Mode mode : {Mode::Response, Mode::Assertion, Mode::Both})
+    for (Mode mode : {Mode::Response, Mode::Assertion, Mode::Both}) {
+        e.replayCache = corvane::newInProcessReplayCache();  // the same assertion each time
         expectAccepted(verify(sign(base(), mode), e));
+    }
     e.idpCertificates = {certificate("test-sp-cert.pem")};
     expectRefused(verify(sign(base(), Mode::Assertion), e), -7, kAssertionNotVerified);
     expectRefused(verify(sign(base(), Mode::Response), e), -7, kResponseNotVerified);

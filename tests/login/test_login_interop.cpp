@@ -137,6 +137,7 @@ long long instant(const std::string& text) {
 // Expectations taken from the sample; the certificate is the manifest's.
 LoginExpectations expectationsFrom(const std::string& xml, const Row& row) {
     LoginExpectations e;
+    e.replayCache = corvane::newInProcessReplayCache();
     const std::string certPath =
         row.cert == "-" ? fixturePath("test-idp-cert.pem") : kCorpus + "/" + row.cert;
     // Half of the corpus's IdPs sign with RSA-1024: loaded with the opt-in.

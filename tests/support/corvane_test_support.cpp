@@ -1,6 +1,7 @@
 #include "corvane_test_support.h"
 #include "extended_calls.h"
 
+#include <ctime>
 #include <deque>
 #include <fstream>
 #include <sstream>
@@ -161,6 +162,21 @@ std::string signatureTemplate(const std::string& referenceUri, SigAlg alg) {
            "</ds:SignedInfo>"
            "<ds:SignatureValue></ds:SignatureValue>"
            "</ds:Signature>";
+}
+
+std::string tomorrowUtc() {
+    const std::time_t later = std::time(nullptr) + 86400;
+    std::tm tm = {};
+    gmtime_r(&later, &tm);
+    char day[16];
+    std::strftime(day, sizeof day, "%Y-%m-%d", &tm);
+    return day;
+}
+
+long long noonUtc(const std::string& day) {
+    std::tm tm = {};
+    strptime((day + "T12:00:00").c_str(), "%Y-%m-%dT%H:%M:%S", &tm);
+    return static_cast<long long>(timegm(&tm));
 }
 
 std::string responseTemplate(const std::string& nameIdText) {

@@ -64,6 +64,12 @@ protected:
     void SetUp() override { Recorder::reset(); }
 };
 
+// Tomorrow's date (UTC) as "YYYY-MM-DD", and noon of such a day in
+// seconds since the epoch: for responses that a server checks against its
+// own clock (Redis expiries) and must find in the future.
+std::string tomorrowUtc();
+long long noonUtc(const std::string& day);
+
 std::string fixturePath(const std::string& name);
 std::string readFixture(const std::string& name);
 std::string readFile(const std::string& path);

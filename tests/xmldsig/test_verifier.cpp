@@ -201,6 +201,7 @@ KeyPtr certificateKey(const std::string& pem) {
 
 corvane::LoginExpectations loginExpectations(std::vector<KeyPtr> keys) {
     corvane::LoginExpectations e;
+    e.replayCache = corvane::newInProcessReplayCache();
     e.idpEntityId = kLoginIdp;
     e.idpCertificates = std::move(keys);
     e.spEntityId = "https://sp.example.test/metadata";

@@ -48,6 +48,7 @@ const OptionSpec kVerifyOptions[] = {
     {"--skew", &Options::skew, nullptr, false},
     {"--now", &Options::now, nullptr, false},
     {"--max-size", &Options::maxSize, nullptr, false},
+    {"--replay-cache", &Options::replayCache, nullptr, false},
     {"--json", nullptr, &Options::json, false},
 };
 
@@ -101,7 +102,8 @@ const Form kRedirectRequest{{"--standard", "--redirect", "--issuer", "--key", "-
 const Form kPlainVerify{
     {"--nameid-only", "--cert", "--base64"}, {kCert}, "does not go with --nameid-only", false};
 const Form kLoginVerify{{"--cert", "--base64", "--idp", "--audience", "--acs", "--request-id",
-                         "--allow-unsolicited", "--skew", "--now", "--max-size", "--json"},
+                         "--allow-unsolicited", "--skew", "--now", "--max-size", "--replay-cache",
+                         "--json"},
                         {kCert,
                          {"--idp", &Options::idpEntityId, "ENTITY"},
                          {"--audience", &Options::audience, "SP_ENTITY"},
@@ -211,7 +213,8 @@ private:
                         ": missing --request-id ID (or --allow-unsolicited for a login the "
                         "IdP started)");
         }
-        for (const char* name : {"--request-id", "--id-out", "--max-size", "--skew", "--now"}) {
+        for (const char* name :
+             {"--request-id", "--id-out", "--max-size", "--skew", "--now", "--replay-cache"}) {
             const OptionSpec* spec = findSpec(name);
             if (seen_.count(name) != 0 && spec != nullptr && spec->value != nullptr &&
                 (options_.*(spec->value)).empty()) {

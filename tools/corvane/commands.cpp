@@ -185,7 +185,8 @@ std::vector<std::pair<const char*, std::string>> loginFields(const corvane::Veri
             {"sessionNotOnOrAfter", login.sessionNotOnOrAfter},
             {"authnContextClassRef", login.authnContextClassRef},
             {"assertionId", login.assertionId},
-            {"idpEntityId", login.idpEntityId}};
+            {"idpEntityId", login.idpEntityId},
+            {"inResponseTo", login.inResponseTo}};
 }
 
 // A signed value made safe for one line of a terminal: backslash and
@@ -295,6 +296,8 @@ int exitCodeForStatus(int status) {
             return kExitRefusedLogin;
         case -11:
             return kExitTooLarge;
+        case -12:
+            return kExitReplayCache;
         default:
             return kExitOtherFailure;
     }
@@ -506,6 +509,14 @@ int runLoginVerify(const Options& options) {
     expectations.clockSkewSeconds = static_cast<long>(skew < -1 ? -1 : skew > 86401 ? 86401 : skew);
     expectations.now = now;
     expectations.maxMessageBytes = static_cast<std::size_t>(maxSize);
+    if (!options.replayCache.empty()) {
+        corvane::RedisReplayCacheOptions redis;
+        redis.url = options.replayCache;
+        std::string problem;
+        expectations.replayCache = corvane::newRedisReplayCache(redis, &problem);
+        if (!expectations.replayCache)
+            return inputProblem(kVerifyName, "--replay-cache " + options.replayCache, problem);
+    }
 
     const corvane::Result<corvane::VerifiedLogin> login =
         corvane::verifyLoginResponse(xml, expectations);

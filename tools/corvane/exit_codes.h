@@ -14,6 +14,7 @@ enum ExitCode : int {
     kExitUnusableOptions = 9,  // -9: options or expectations incomplete or not usable
     kExitRefusedLogin = 10,    // -10: verifyLoginResponse: the profile refuses the login
     kExitTooLarge = 11,        // -11: the message is larger than the size limit
+    kExitReplayCache = 12,     // -12: the replay cache could not record the login
 };
 
 // The exit status that reports a library status.

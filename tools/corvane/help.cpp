@@ -21,6 +21,8 @@ const char kExit10[] =
     " 10  The response is authentic, but the profile refuses the login (library status -10).\n";
 const char kExit11[] =
     " 11  The response is larger than the size limit and was not read (library status -11).\n";
+const char kExit12[] =
+    " 12  The replay cache could not record the login, which is refused (library status -12).\n";
 
 std::string exitStatus(std::initializer_list<const char*> lines) {
     std::string text = "Exit status:\n";
@@ -103,6 +105,7 @@ const char kVerifyHelp[] =
     "                      --audience SP_ENTITY --acs URL\n"
     "                      (--request-id ID | --allow-unsolicited)\n"
     "                      [--skew SECONDS] [--now UNIX_TIME] [--max-size BYTES]\n"
+    "                      [--replay-cache redis://HOST:PORT[/DB]]\n"
     "                      [--json] [--base64] [RESPONSE.xml|-] [-v|-vv]\n"
     "       corvane verify --nameid-only --cert IDP.pem [--base64] [RESPONSE.xml|-]\n"
     "                      [-v|-vv]\n"
@@ -135,6 +138,12 @@ const char kVerifyHelp[] =
     "                         86400).\n"
     "  --now UNIX_TIME        Check the times at this instant instead of the clock.\n"
     "  --max-size BYTES       Refuse a response larger than BYTES (default 2097152).\n"
+    "  --replay-cache URL     Record the login on this Redis server (redis://HOST:PORT\n"
+    "                         with an optional /DB, or redis://:PASSWORD@HOST:PORT)\n"
+    "                         and refuse an assertion or an answer to a request that\n"
+    "                         was recorded before; when the server cannot answer,\n"
+    "                         the login is refused. Without it, a run records only\n"
+    "                         in its own memory.\n"
     "  --json                 Print the login as one JSON object.\n"
     "  --base64               Decode the input as base64 even if it starts with '<'.\n"
     "  -v, -vv                Print the library's log lines.\n"
@@ -172,14 +181,15 @@ std::string helpText(Command command) {
             return kRequestHelp + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit8, kExit9});
         case Command::Verify:
             return kVerifyHelp + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9,
-                                             kExit10, kExit11});
+                                             kExit10, kExit11, kExit12});
         case Command::Metadata:
             return kMetadataHelp + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit8, kExit9});
         case Command::None:
             break;
     }
     return kOverview +
-           exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9, kExit10, kExit11});
+           exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9, kExit10, kExit11,
+                       kExit12});
 }
 
 std::string versionText() { return "corvane " CORVANE_VERSION "\n"; }
