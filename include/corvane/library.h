@@ -28,9 +28,12 @@ using LogSink = std::function<void(int level, const std::string& message)>;
 // used in one process in either order without one shutting the libraries
 // down under the other.
 //
-// Every call of the extended interface needs a started Library (or the
-// documented initHelper) in the process; without one it fails with
-// Status::StartupFailed and does nothing.
+// Every call of the extended interface that uses the XML security
+// libraries (keys, requests, redirect queries, logins, metadata) needs a
+// started Library (or the documented initHelper) in the process; without
+// one it fails with Status::StartupFailed and does nothing. The text work
+// of the bindings (base64Encode, base64Decode, decodePostedResponse,
+// postForm, redirectUrl, utcDateTime) needs none.
 //
 // Threads: start and destroy Library objects while no other thread is
 // inside the library (as for initHelper); between the two, any number of

@@ -131,8 +131,9 @@ std::string redirectUrl(const std::string& ssoUrl, const std::string& query);
 // SAMLRequest (samlRequest in base64) and, when not empty, RelayState to
 // actionUrl, submitted by one inline script on load, with a <noscript>
 // submit button for browsers without scripts. Every value is
-// HTML-escaped. BadOptions for an empty actionUrl or samlRequest, a
-// RelayState over 80 bytes, or text XML cannot carry.
+// HTML-escaped. BadOptions for an actionUrl that does not start with
+// "https://" or "http://", an empty samlRequest, a RelayState over 80
+// bytes, or text XML cannot carry.
 // WARNING: a Content-Security-Policy without 'unsafe-inline' (or the
 // script's hash) blocks the automatic submission; the button still works.
 Result<std::string> postForm(const std::string& actionUrl, const std::string& samlRequest,

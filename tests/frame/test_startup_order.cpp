@@ -3,7 +3,8 @@
 // Real calls prove the libraries are up (a key loads, a signed request is
 // made, a signed login verifies, the documented verification accepts its
 // response) and that they are down again once every holder went (each
-// extended call fails with StartupFailed and its message). One test, so
+// extended call fails with StartupFailed and its message, while the
+// bindings' text work still runs). One test, so
 // that nothing else starts or stops the libraries in between.
 #include <cstdio>
 #include <functional>
@@ -104,6 +105,21 @@ void expectExtendedCallsRefused() {
     EXPECT_TRUE(Recorder::everything().empty()) << "a message reached the documented callbacks";
 }
 
+// The bindings' text work needs no start-up.
+void expectTextWorkDone() {
+    Recorder::reset();
+    const Result<std::string> decoded = corvane::base64Decode(corvane::base64Encode("<r/>"));
+    ASSERT_TRUE(decoded.ok()) << decoded.message();
+    EXPECT_EQ(decoded.value(), "<r/>");
+    const Result<std::string> posted = corvane::decodePostedResponse("PHIvPg%3D%3D", true);
+    ASSERT_TRUE(posted.ok()) << posted.message();
+    EXPECT_EQ(posted.value(), "<r/>");
+    const Result<std::string> form = corvane::postForm("https://idp.example.test/sso", "<r/>", "");
+    ASSERT_TRUE(form.ok()) << form.message();
+    EXPECT_NE(form.value().find("value=\"PHIvPg==\""), std::string::npos);
+    EXPECT_TRUE(Recorder::everything().empty()) << "a message reached the documented callbacks";
+}
+
 Library startedLibrary(corvane::LogSink sink = corvane::LogSink()) {
     Result<Library> started = Library::start(std::move(sink));
     // value() of a failed start stops the process: say why first.
@@ -118,6 +134,7 @@ TEST(StartUpOrder, LibraryAndDocumentedStartUpShareTheLibrariesInEveryOrder) {
     {
         SCOPED_TRACE("before any start-up");
         expectExtendedCallsRefused();
+        expectTextWorkDone();
     }
 
     std::string signedLogin;
@@ -191,6 +208,7 @@ TEST(StartUpOrder, LibraryAndDocumentedStartUpShareTheLibrariesInEveryOrder) {
         expectExtendedCallsWork(signedLogin);
     }
     expectExtendedCallsRefused();
+    expectTextWorkDone();
 }
 
 }  // namespace
