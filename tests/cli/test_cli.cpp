@@ -10,6 +10,7 @@
 #include <ctime>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -23,6 +24,7 @@
 #include "cli_under_test.h"
 #include "corvane_test_support.h"
 #include "redis_server.h"
+#include "json_object.h"
 #include "subprocess.h"
 
 namespace {
@@ -512,6 +514,77 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  "",
                  "corvane verify: option --cert given twice"},
+        // The profile-checked verify and the options of the new forms.
+        BadInput{"LoginWithoutRequestRule",
+                 {"verify", "--cert", kCert, "--idp", "I", "--audience", "A", "--acs", "U", "-"},
+                 {},
+                 "",
+                 "corvane verify: missing --request-id ID (or --allow-unsolicited for a login "
+                 "the IdP started)"},
+        BadInput{"LoginWithEmptyRequestId",
+                 {"verify", "--cert", kCert, "--idp", "I", "--audience", "A", "--acs", "U",
+                  "--request-id=", "-"},
+                 {},
+                 "",
+                 "corvane verify: --request-id is empty"},
+        BadInput{"LoginWithoutIdp",
+                 {"verify", "--cert", kCert, "--audience", "A", "--acs", "U", "--request-id", "R",
+                  "-"},
+                 {},
+                 "",
+                 "corvane verify: missing --idp ENTITY"},
+        BadInput{"RequestIdWithNameIdOnly",
+                 {"verify", "--nameid-only", "--cert", kCert, "--request-id", "R", "-"},
+                 {},
+                 "",
+                 "corvane verify: option --request-id does not go with --nameid-only"},
+        BadInput{"AllowUnsolicitedWithNameIdOnly",
+                 {"verify", "--nameid-only", "--cert", kCert, "--allow-unsolicited", "-"},
+                 {},
+                 "",
+                 "corvane verify: option --allow-unsolicited does not go with --nameid-only"},
+        BadInput{"MaxSizeNotANumber",
+                 {"verify", "--cert", kCert, "--idp", "I", "--audience", "A", "--acs", "U",
+                  "--allow-unsolicited", "--max-size", "2MB", "-"},
+                 {},
+                 "",
+                 "corvane verify: --max-size 2MB: is not a whole number"},
+        BadInput{"MaxSizeZero",
+                 {"verify", "--cert", kCert, "--idp", "I", "--audience", "A", "--acs", "U",
+                  "--allow-unsolicited", "--max-size", "0", "-"},
+                 {},
+                 "",
+                 "corvane verify: --max-size 0: is not positive"},
+        BadInput{"MaxSizeNegative",
+                 {"verify", "--cert", kCert, "--idp", "I", "--audience", "A", "--acs", "U",
+                  "--allow-unsolicited", "--max-size=-5", "-"},
+                 {},
+                 "",
+                 "corvane verify: --max-size -5: is not positive"},
+        BadInput{"MaxSizeEmpty",
+                 {"verify", "--cert", kCert, "--idp", "I", "--audience", "A", "--acs", "U",
+                  "--allow-unsolicited", "--max-size=", "-"},
+                 {},
+                 "",
+                 "corvane verify: --max-size is empty"},
+        BadInput{"WantAssertionsSignedNeitherTrueNorFalse",
+                 {"metadata", "--entity-id", "E", "--acs", "A", "--cert", kCert,
+                  "--want-assertions-signed=no"},
+                 {},
+                 "",
+                 "corvane metadata: --want-assertions-signed must be true or false"},
+        BadInput{"IdOutEmpty",
+                 {"request", "--destination", "D", "--issuer", "I", "--key", kKey, "--id-out="},
+                 {},
+                 "",
+                 "corvane request: --id-out is empty"},
+        BadInput{"IdOutIntoMissingDirectory",
+                 {"request", "--destination", "D", "--issuer", "I", "--key", kKey, "--id-out",
+                  "{TMP}/missing/id"},
+                 {},
+                 "",
+                 "corvane request: --id-out {TMP}/missing/id: cannot write: No such file or "
+                 "directory"},
         // Key and certificate files.
         BadInput{"KeyFileMissing",
                  {"request", "--destination", "D", "--issuer", "I", "--key", "{TMP}/absent.pem"},
@@ -682,11 +755,16 @@ const char kLoginNow[] = "1709294400";  // 2024-03-01T12:00:00Z
 
 class LoginVerify : public CliTest {
 protected:
-    // Signed over the Response; with day, every time stamp moved to that
-    // day ("YYYY-MM-DD").
-    std::string signedLogin(const std::string& day = "") {
+    // The fixture answering requestId (none when empty), signed into the
+    // file `name` of the test's directory; its path. With day, every time
+    // stamp is moved to that day ("YYYY-MM-DD").
+    std::string signedLogin(const std::string& requestId = "_login-request-1",
+                            const std::string& name = "signed.xml", const std::string& day = "") {
         std::string xml = corvane_test::readFixture("login-response-template.xml");
         if (!day.empty()) xml = corvane_test::replaceAll(xml, "2024-03-01", day);
+        xml = corvane_test::replaceAll(
+            xml, " InResponseTo=\"_login-request-1\"",
+            requestId.empty() ? std::string() : " InResponseTo=\"" + requestId + "\"");
         xml = corvane_test::replaceAll(xml, "{{ASSERTION_SIGNATURE}}", "");
         xml = corvane_test::replaceAll(
             xml, "{{RESPONSE_SIGNATURE}}",
@@ -695,10 +773,10 @@ protected:
         const Finished sign = corvane_cli_test::runProcess(
             {CORVANE_CLI_XMLSEC1, "--sign", "--privkey-pem", corvane_test::fixturePath("test-idp-key.pem"),
              "--id-attr:ID", "urn:oasis:names:tc:SAML:2.0:protocol:Response", "--output",
-             path("signed.xml"), in},
+             path(name), in},
             "");
         EXPECT_EQ(sign.exitCode, 0) << sign.err << sign.problem;
-        return path("signed.xml");
+        return path(name);
     }
     static std::vector<std::string> loginArgs(const std::string& audience) {
         return {"verify", "--cert", idpCertPath(), "--idp", kLoginIdp, "--audience", audience,
@@ -777,6 +855,289 @@ TEST_F(LoginVerify, MissingAcsIsAUsageError) {
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "corvane verify: missing --acs URL\n");
+}
+
+// verify --idp: each refusal with its exit status, the library's one
+// message and the summary's words; the accepted forms beside them.
+
+enum class LoginInput { Solicited, Unsolicited, NotWellFormed, Base64, FormEncoded };
+
+struct LoginRow {
+    const char* name;
+    LoginInput input;
+    // After --idp --audience --acs; --cert IDP.pem and --now at the fixture's
+    // IssueInstant unless given here; "{SP_CERT}" is the SP's certificate
+    // (another key).
+    std::vector<std::string> args;
+    int exitCode;
+    // The library's message ("{SIZE}": the response file's size); empty on
+    // success.
+    std::string message;
+    const char* words;
+};
+
+void PrintTo(const LoginRow& row, std::ostream* out) { *out << row.name; }
+
+class LoginVerdicts : public LoginVerify, public ::testing::WithParamInterface<LoginRow> {
+protected:
+    std::string responseFile(LoginInput input) {
+        switch (input) {
+            case LoginInput::Solicited:
+                return signedLogin();
+            case LoginInput::Unsolicited:
+                return signedLogin("");
+            case LoginInput::NotWellFormed:
+                return writeTemp("broken.xml", "<a><b></a>");
+            case LoginInput::Base64:
+                return writeTemp("login.b64", wrapLines(base64(corvane_test::readFile(signedLogin())),
+                                                        76, "\r\n"));
+            case LoginInput::FormEncoded:
+                return writeTemp("login.form", formEncoded(corvane_test::readFile(signedLogin())));
+        }
+        return std::string();
+    }
+};
+
+TEST_P(LoginVerdicts, ExitStatusMessageAndSummary) {
+    const LoginRow& row = GetParam();
+    const std::string response = responseFile(row.input);
+    std::vector<std::string> args = {"verify", "--idp", kLoginIdp, "--audience", kSpEntity,
+                                     "--acs", kAcsUrl};
+    bool certGiven = false;
+    bool nowGiven = false;
+    for (const std::string& arg : row.args) {
+        certGiven = certGiven || arg == "--cert";
+        nowGiven = nowGiven || arg.compare(0, 5, "--now") == 0;
+        args.push_back(arg == "{SP_CERT}" ? corvane_test::fixturePath("test-sp-cert.pem") : arg);
+    }
+    if (!certGiven) args.insert(args.end(), {"--cert", idpCertPath()});
+    if (!nowGiven) args.insert(args.end(), {"--now", kLoginNow});
+    args.push_back(response);
+
+    const Finished run = corvane(args);
+    EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
+    if (row.exitCode == 0) {
+        EXPECT_EQ(run.err, "");
+        const std::vector<std::string> lines = linesOf(run.out);
+        EXPECT_NE(std::find(lines.begin(), lines.end(), std::string("nameId: ") + kLoginNameId),
+                  lines.end())
+            << run.out;
+        return;
+    }
+    std::string message = row.message;
+    const std::size_t sizeAt = message.find("{SIZE}");
+    if (sizeAt != std::string::npos)
+        message.replace(sizeAt, 6, std::to_string(corvane_test::readFile(response).size()));
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, errorLines({message}) + "corvane verify: the login is refused: " + row.words +
+                           " (library status " + std::to_string(-row.exitCode) + ")\n");
+}
+
+const char kNotAuthentic[] = "not authentic";
+const char kNotUsable[] = "not usable";
+const char kOptionsNotUsable[] = "options not usable";
+const char kRefusedByProfile[] = "authentic, but refused by the profile";
+const char kTooLargeWords[] = "too large";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, LoginVerdicts,
+    ::testing::Values(
+        LoginRow{"RequestIdAccepted", LoginInput::Solicited, {"--request-id", "_login-request-1"},
+                 0, "", ""},
+        LoginRow{"BothRulesAcceptTheAnswer", LoginInput::Solicited,
+                 {"--request-id", "_login-request-1", "--allow-unsolicited"}, 0, "", ""},
+        LoginRow{"BothRulesAcceptTheUnsolicited", LoginInput::Unsolicited,
+                 {"--allow-unsolicited", "--request-id", "_login-request-1"}, 0, "", ""},
+        LoginRow{"UnsolicitedAccepted", LoginInput::Unsolicited, {"--allow-unsolicited"}, 0, "",
+                 ""},
+        LoginRow{"Base64Accepted", LoginInput::Base64, {"--request-id", "_login-request-1"}, 0,
+                 "", ""},
+        LoginRow{"FormEncodedAccepted", LoginInput::FormEncoded,
+                 {"--request-id", "_login-request-1"}, 0, "", ""},
+        LoginRow{"SignedByAnotherKey", LoginInput::Solicited,
+                 {"--cert", "{SP_CERT}", "--request-id", "_login-request-1"}, 7,
+                 "SAML response signature over the Response does not verify with any IdP "
+                 "certificate",
+                 kNotAuthentic},
+        LoginRow{"NotWellFormed", LoginInput::NotWellFormed, {"--request-id", "_login-request-1"},
+                 8, "XML document with SAML token is not well-formed", kNotUsable},
+        LoginRow{"SkewBeyondADay", LoginInput::Solicited,
+                 {"--request-id", "_login-request-1", "--skew", "86401"}, 9,
+                 "Login expectations are not usable: the clock skew must be 0 to 86400 seconds",
+                 kOptionsNotUsable},
+        LoginRow{"AnotherRequest", LoginInput::Solicited, {"--request-id", "_login-request-2"},
+                 10, "SAML response answers request \"_login-request-1\", not \"_login-request-2\"",
+                 kRefusedByProfile},
+        LoginRow{"UnsolicitedNotAllowed", LoginInput::Unsolicited,
+                 {"--request-id", "_login-request-1"}, 10,
+                 "SAML response answers no request, but request \"_login-request-1\" is expected",
+                 kRefusedByProfile},
+        LoginRow{"AnswerWithoutItsRequestId", LoginInput::Solicited, {"--allow-unsolicited"}, 10,
+                 "SAML response answers request \"_login-request-1\", but no request ID is "
+                 "expected to check it against",
+                 kRefusedByProfile},
+        LoginRow{"Expired", LoginInput::Solicited,
+                 {"--request-id", "_login-request-1", "--now=1709298000"}, 10,
+                 "SAML bearer confirmation expired at 2024-03-01T12:05:00Z", kRefusedByProfile},
+        LoginRow{"LargerThanMaxSize", LoginInput::Solicited,
+                 {"--request-id", "_login-request-1", "--max-size", "1000"}, 11,
+                 "SAML message of {SIZE} bytes is larger than the limit of 1000 bytes",
+                 kTooLargeWords}),
+    corvane_test::RowName());
+
+TEST_F(LoginVerify, MaxSizeIsTheLargestResponseAcceptedInEveryForm) {
+    const std::string xmlPath = signedLogin();
+    const std::size_t size = corvane_test::readFile(xmlPath).size();
+    const std::string base64Path =
+        writeTemp("login.b64", base64(corvane_test::readFile(xmlPath)) + "\n");
+    std::vector<std::string> args = {"verify", "--cert", idpCertPath(), "--idp", kLoginIdp,
+                                     "--audience", kSpEntity, "--acs", kAcsUrl,
+                                     "--request-id", "_login-request-1", "--now", kLoginNow,
+                                     "--max-size"};
+    for (const std::string& input : {xmlPath, base64Path}) {
+        SCOPED_TRACE(input);
+        std::vector<std::string> atLimit = args;
+        atLimit.insert(atLimit.end(), {std::to_string(size), input});
+        EXPECT_EQ(corvane(atLimit).exitCode, 0);
+    }
+    // Base64 over the limit is refused as it is decoded, before any start-up.
+    std::vector<std::string> over = args;
+    over.insert(over.end(), {std::to_string(size - 1), base64Path});
+    const Finished run = corvane(over);
+    EXPECT_EQ(run.exitCode, 11);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "corvane verify: response " + base64Path + ": SAML message is larger than " +
+                           std::to_string(size - 1) + " bytes\n");
+}
+
+// The ID that request --id-out writes is the one verify --request-id needs.
+TEST_F(LoginVerify, RequestIdOutFeedsVerifyRequestId) {
+    const std::string idFile = path("request.id");
+    const Finished request =
+        corvane({"request", "--standard", "--destination", kSsoUrl, "--issuer", kSpEntity, "--key",
+                 spKeyPath(), "--acs", kAcsUrl, "--id-out", idFile});
+    ASSERT_EQ(request.exitCode, 0) << request.err;
+    EXPECT_EQ(request.err, "");
+    const std::string written = corvane_test::readFile(idFile);
+    ASSERT_FALSE(written.empty());
+    EXPECT_EQ(written.back(), '\n');
+    const std::string id = written.substr(0, written.size() - 1);
+    EXPECT_TRUE(std::regex_match(id, std::regex("_[0-9a-f]{32}"))) << id;
+    EXPECT_EQ(attributeOf(request.out, "samlp:AuthnRequest", "ID"), id);
+
+    const std::string answer = signedLogin(id, "answer.xml");
+    const std::vector<std::string> verify = {"verify", "--cert", idpCertPath(), "--idp", kLoginIdp,
+                                             "--audience", kSpEntity, "--acs", kAcsUrl, "--now",
+                                             kLoginNow, "--request-id"};
+    std::vector<std::string> matching = verify;
+    matching.insert(matching.end(), {id, answer});
+    const Finished accepted = corvane(matching);
+    EXPECT_EQ(accepted.exitCode, 0) << accepted.err;
+    EXPECT_NE(accepted.out.find(std::string("nameId: ") + kLoginNameId + "\n"), std::string::npos);
+    // A second request's ID does not fit the first one's answer.
+    ASSERT_EQ(corvane({"request", "--destination", kDestination, "--issuer", kIssuer, "--key",
+                       spKeyPath(), "--id-out", idFile}).exitCode, 0);
+    const std::string second = corvane_test::readFile(idFile);
+    ASSERT_NE(second, written);
+    std::vector<std::string> other = verify;
+    other.insert(other.end(), {second.substr(0, second.size() - 1), answer});
+    EXPECT_EQ(corvane(other).exitCode, 10);
+}
+
+TEST_F(CliTest, PlainRequestIdOutNamesThePrintedRequest) {
+    std::vector<std::string> args = requestArgs();
+    args.insert(args.end(), {"--id-out", path("id")});
+    const Finished run = corvane(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    expectSignedRequest(run.out);
+    EXPECT_EQ(corvane_test::readFile(path("id")),
+              attributeOf(run.out, "samlp:AuthnRequest", "ID") + "\n");
+}
+
+// --json prints one JSON object: "id" and "request" (or "url"), nothing else.
+struct JsonRequestCase {
+    const char* name;
+    std::vector<std::string> args;  // "{KEY}": the SP key
+    const char* member;
+};
+
+void PrintTo(const JsonRequestCase& row, std::ostream* out) { *out << row.name; }
+
+class RequestJson : public CliTest, public ::testing::WithParamInterface<JsonRequestCase> {};
+
+TEST_P(RequestJson, IsOneObjectWithTheIdAndTheRequest) {
+    std::vector<std::string> args;
+    for (const std::string& arg : GetParam().args) args.push_back(arg == "{KEY}" ? spKeyPath() : arg);
+    args.insert(args.end(), {"--json", "--id-out", path("id")});
+    const Finished run = corvane(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    ASSERT_FALSE(run.out.empty());
+    EXPECT_EQ(run.out.find('\n'), run.out.size() - 1) << "one line";
+    std::map<std::string, std::string> members;
+    ASSERT_TRUE(corvane_cli_test::JsonObjectReader::read(run.out, &members)) << run.out;
+    EXPECT_EQ(members.size(), 2u);
+    const std::string& id = members["id"];
+    EXPECT_EQ(id + "\n", corvane_test::readFile(path("id")));
+    const std::string& body = members[GetParam().member];
+    if (std::string(GetParam().member) == "url") {
+        EXPECT_EQ(body.rfind(std::string(kSsoUrl) + "?SAMLRequest=", 0), 0u) << body;
+        EXPECT_NE(body.find("&Signature="), std::string::npos);
+        EXPECT_TRUE(std::regex_match(id, std::regex("_[0-9a-f]{32}"))) << id;
+    } else {
+        // The request as printed without --json, line breaks and all.
+        EXPECT_NE(body.find('\n'), std::string::npos);
+        EXPECT_EQ(attributeOf(body, "samlp:AuthnRequest", "ID"), id);
+        EXPECT_EQ(corvane::verifySignature(body, corvane_test::spCert()), 0) << body;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, RequestJson,
+    ::testing::Values(
+        JsonRequestCase{"Plain",
+                        {"request", "--destination", kDestination, "--issuer", kIssuer, "--key",
+                         "{KEY}"},
+                        "request"},
+        JsonRequestCase{"Standard",
+                        {"request", "--standard", "--destination", kSsoUrl, "--issuer", kSpEntity,
+                         "--key", "{KEY}", "--acs", kAcsUrl},
+                        "request"},
+        JsonRequestCase{"Redirect",
+                        {"request", "--standard", "--redirect", kSsoUrl, "--issuer", kSpEntity,
+                         "--key", "{KEY}", "--relay-state", "a\"b\\c"},
+                        "url"}),
+    corvane_test::RowName());
+
+TEST_F(CliTest, JsonObjectReaderRefusesWhatIsNotOneObjectOfStrings) {
+    std::map<std::string, std::string> members;
+    EXPECT_TRUE(corvane_cli_test::JsonObjectReader::read(
+        " {\"id\" : \"a\\n\\u00e9\\ud83d\\ude00\\\"\", \"b\":\"\"}\n", &members));
+    EXPECT_EQ(members["id"], "a\n\xc3\xa9\xf0\x9f\x98\x80\"");
+    for (const char* bad : {"", "{", "[]", "{\"a\":1}", "{\"a\":\"b\",}", "{\"a\":\"b\"} x",
+                            "{\"a\":\"b\",\"a\":\"c\"}", "{\"a\":\"\n\"}", "{\"a\":\"\\x\"}",
+                            "{\"a\":\"\\ud83d\"}", "{'a':\"b\"}"}) {
+        std::map<std::string, std::string> ignored;
+        EXPECT_FALSE(corvane_cli_test::JsonObjectReader::read(bad, &ignored)) << bad;
+    }
+}
+
+// metadata --want-assertions-signed: the attribute follows the option.
+TEST_F(CliTest, MetadataWantAssertionsSignedFollowsTheOption) {
+    const std::vector<std::string> base = {"metadata", "--entity-id", kSpEntity, "--acs", kAcsUrl,
+                                           "--cert", corvane_test::fixturePath("test-sp-cert.pem")};
+    for (const auto& row : std::vector<std::pair<std::string, std::string>>{
+             {"", "true"},
+             {"--want-assertions-signed=true", "true"},
+             {"--want-assertions-signed=false", "false"}}) {
+        SCOPED_TRACE(row.first);
+        std::vector<std::string> args = base;
+        if (!row.first.empty()) args.push_back(row.first);
+        const Finished run = corvane(args);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(attributeOf(run.out, "md:SPSSODescriptor", "WantAssertionsSigned"), row.second);
+        EXPECT_EQ(attributeOf(run.out, "md:SPSSODescriptor", "AuthnRequestsSigned"), "true");
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -859,7 +1220,7 @@ TEST_F(LoginVerify, ReplayCacheOnRedisRefusesTheSecondRunAndFailsClosedWhenDown)
     const std::string day = corvane_test::tomorrowUtc();
     std::vector<std::string> args = loginArgs(kSpEntity);
     args.back() = std::to_string(corvane_test::noonUtc(day));  // --now
-    args.insert(args.end(), {"--replay-cache", server.url(), signedLogin(day)});
+    args.insert(args.end(), {"--replay-cache", server.url(), signedLogin("_login-request-1", "signed.xml", day)});
 
     const Finished first = corvane(args);
     EXPECT_EQ(first.exitCode, 0) << first.err;
