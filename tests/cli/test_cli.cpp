@@ -332,6 +332,11 @@ std::string tamperedResponse() {
 std::string honestResponse() { return corvane_test::signedResponse(kUser); }
 std::string truncatedResponse() { return corvane_test::signedResponse(kUser).substr(0, 200); }
 std::string unsignedResponse() { return corvane_test::responseTemplate(kUser); }
+// The signed response padded by a trailing comment to exactly `size` bytes.
+std::string responseOfSize(std::size_t size) {
+    const std::string honest = corvane_test::signedResponse(kUser);
+    return honest + "<!--" + std::string(size - honest.size() - 7, 'x') + "-->";
+}
 
 std::string summaryFor(int status) {
     if (status == -7) return "corvane verify: the response is not acceptable (library status -7)\n";
@@ -382,6 +387,22 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedResponse{"NotWellFormed", truncatedResponse, corvane_test::idpCert, -8},
         RefusedResponse{"SignatureNeverFilledIn", unsignedResponse, corvane_test::idpCert, -7}),
     corvane_test::RowName());
+
+// The documented check's 2 MB limit, with its exit status 8.
+TEST_F(CliTest, NameIdOnlyAcceptsTwoMegabytesAndRefusesOneByteMore) {
+    const std::size_t limit = 2u << 20;
+    const Finished atLimit = corvane({"verify", "--nameid-only", "--cert", idpCertPath(),
+                                      writeTemp("at-limit.xml", responseOfSize(limit))});
+    EXPECT_EQ(atLimit.exitCode, 0) << atLimit.err;
+    EXPECT_EQ(atLimit.out, std::string(kUser) + "\n");
+    const Finished over = corvane({"verify", "--nameid-only", "--cert", idpCertPath(),
+                                   writeTemp("over.xml", responseOfSize(limit + 1))});
+    EXPECT_EQ(over.exitCode, 8);
+    EXPECT_EQ(over.out, "");
+    EXPECT_EQ(over.err,
+              errorLines({"SAML message of 2097153 bytes is larger than the limit of 2097152 bytes"}) +
+                  summaryFor(-8));
+}
 
 // ---------------------------------------------------------------------------
 // Bad command lines and unusable inputs: exit 2, nothing on standard output,
