@@ -11,7 +11,7 @@ namespace corvane {
 namespace internal {
 
 void resultHasNoValue() {
-    CORVANE_ASSERT(!"value() of a failed corvane::Result");
+    CORVANE_ASSERT(false && "value() of a failed corvane::Result");
     __builtin_unreachable();
 }
 
