@@ -227,6 +227,17 @@ std::string signedResponse(const ResponseShape& shape) {
     return signWithRootIdReference(unsignedResponse(shape), idpKey(), &text) ? text : std::string();
 }
 
+std::string formEncoded(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        out += plain ? std::string(1, c) : std::string("%") + kHex[byte >> 4] + kHex[byte & 15];
+    }
+    return out;
+}
+
 int extraAttributesFor(std::size_t targetBytes, ResponseShape shape) {
     shape.extraAttributes = 0;
     if (unsignedResponse(shape).size() >= targetBytes) return 0;

@@ -66,6 +66,10 @@ inline const std::vector<std::string>& signedNameIds() {
     return names;
 }
 
+// text as an application/x-www-form-urlencoded body carries a field: every
+// byte but ASCII letters and digits written as %XX.
+std::string formEncoded(const std::string& text);
+
 // A response and what verifySamlResponse must make of it with the test IdP
 // certificate: the status, the NameID on success, and the last message the
 // error callback receives (empty: none at all).

@@ -2,8 +2,9 @@
 // (normally fuzz/corpus): for verify_response the honest responses signed
 // with the test IdP key and every hostile rewriting of them, for
 // sign_document documents with signature templates, for authn_request
-// destination/issuer pairs. Signing with PKCS#1 v1.5 is deterministic, so a
-// rerun writes the same files.
+// destination/issuer pairs, for posted_response posted SAMLResponse values.
+// Signing with PKCS#1 v1.5 is deterministic, so a rerun writes the same
+// files.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include <corvane/request.h>
 #include "Corvane.h"
 #include "idp_samples.h"
 
@@ -92,6 +94,34 @@ bool writeRequestSeeds(const std::string& dir) {
            write(dir, "empty", nul);
 }
 
+// Lines of 76 characters, each ended by CR LF, as IdPs post them.
+std::string wrapped(const std::string& text) {
+    std::string out;
+    for (std::string::size_type at = 0; at < text.size(); at += 76) out += text.substr(at, 76) + "\r\n";
+    return out;
+}
+
+// Each seed starts with the flags byte (bit 0 form encoding, bit 1 the next
+// byte is the size limit), then the value.
+bool writePostedSeeds(const std::string& dir) {
+    const std::string plain(1, '\0');
+    const std::string form(1, '\1');
+    const std::string limit16("\x02\x10", 2);
+    const std::string response =
+        wrapped(corvane::base64Encode(corvane_samples::signedResponse(corvane_samples::ResponseShape())));
+    return !response.empty() && write(dir, "plain-wrapped-response", plain + response) &&
+           write(dir, "form-encoded-response", form + corvane_samples::formEncoded(response)) &&
+           write(dir, "form-with-pluses", form + "PHIv+Pg%3D%3D+") &&
+           write(dir, "limit-16-at", limit16 + corvane::base64Encode("<r>012345678</r>")) &&
+           write(dir, "limit-16-over", limit16 + corvane::base64Encode("<r>0123456789ab</r>")) &&
+           write(dir, "bad-escape", form + "PHIv%3") &&
+           write(dir, "escaped-percent", form + "PHIvPg%253D%253D") &&
+           write(dir, "non-canonical-bits", plain + "Zh==") &&
+           write(dir, "padding-then-data", plain + "Zg==Zg==") &&
+           write(dir, "foreign-characters", plain + "Zm9v\x0cYm-y_\xc3\xa9") &&
+           write(dir, "empty-after-white-space", plain + "\r\n \t");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,7 +135,8 @@ int main(int argc, char** argv) {
     mkdir(root.c_str(), 0755);
     const bool ok = writeVerifySeeds(root + "/verify_response") &&
                     writeSignSeeds(root + "/sign_document") &&
-                    writeRequestSeeds(root + "/authn_request");
+                    writeRequestSeeds(root + "/authn_request") &&
+                    writePostedSeeds(root + "/posted_response");
     saml->finiHelper();
     if (!ok) std::fprintf(stderr, "could not write every seed\n");
     return ok ? 0 : 1;

@@ -8,6 +8,7 @@
 
 #include <corvane/corvane.h>
 #include "corvane_test_support.h"
+#include "idp_samples.h"
 #include "login_samples.h"
 
 namespace {
@@ -292,32 +293,19 @@ protected:
     std::string signedLogin_;
 };
 
-// Form encoding as a browser writes the field: every '+', '/', '=' and
-// line break escaped.
-std::string formEncode(const std::string& text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : text) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        out += plain ? std::string(1, c) : std::string("%") + kHex[byte >> 4] + kHex[byte & 15];
-    }
-    return out;
-}
-
 TEST_F(PostedLogin, EveryPostedFormOfTheSignedLoginVerifies) {
     const std::string text = corvane::base64Encode(signedLogin_);
     std::string wrapped;
     for (std::size_t at = 0; at < text.size(); at += 64) wrapped += text.substr(at, 64) + "\r\n";
     expectOutcome(verify(text, false), kOk, "", kLoginNameId);
     expectOutcome(verify(wrapped, false), kOk, "", kLoginNameId);
-    expectOutcome(verify(formEncode(wrapped), true), kOk, "", kLoginNameId);
+    expectOutcome(verify(corvane_samples::formEncoded(wrapped), true), kOk, "", kLoginNameId);
 }
 
 TEST_F(PostedLogin, RefusalsOfTheValueComeBeforeTheVerification) {
     const std::string text = corvane::base64Encode(signedLogin_);
     // Not form-encoded, an escaped value is not base64.
-    const std::string escaped = formEncode(text);
+    const std::string escaped = corvane_samples::formEncoded(text);
     ASSERT_NE(escaped.find('%'), std::string::npos);
     expectOutcome(verify(escaped, false), kUnusable,
                   badCharacter("'%'", escaped.find('%')), "");
