@@ -5,6 +5,7 @@
 // carry exactly its own call's message, successes none, nothing may reach
 // the documented callbacks, and the Library's sink must hear each call's
 // log lines on the thread that made it.
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
@@ -25,7 +26,14 @@ using corvane::Result;
 using corvane::Status;
 
 const int kThreads = 8;
-const int kRounds = 100;
+
+// 100 rounds per thread; CORVANE_THREAD_TEST_ITERATIONS lowers them (for
+// slow instrumented or emulated builds), as for test_threads.
+int roundsPerThread() {
+    const char* text = std::getenv("CORVANE_THREAD_TEST_ITERATIONS");
+    const int rounds = text ? std::atoi(text) : 0;
+    return rounds > 0 && rounds < 100 ? rounds : 100;
+}
 
 // The documented callbacks, recording into the Recorder under one lock:
 // a misrouted message from any thread is recorded, not raced over.
@@ -207,12 +215,13 @@ TEST(CallMessagesUnderThreads, EveryResultCarriesItsOwnMessageAndTheSinkHearsThe
     EXPECT_NE(mainLines.begin()->second.front().find("mismatch: main"), std::string::npos)
         << mainLines.begin()->second.front();
 
+    const int rounds = roundsPerThread();
     std::vector<std::thread::id> ids(kThreads);
     std::vector<std::thread> workers;
     for (int t = 0; t < kThreads; ++t) {
-        workers.emplace_back([&shared, &seen, &ids, t] {
+        workers.emplace_back([&shared, &seen, &ids, rounds, t] {
             ids[t] = std::this_thread::get_id();
-            for (int r = 0; r < kRounds; ++r)
+            for (int r = 0; r < rounds; ++r)
                 oneRound(shared, tagFor(t, r), static_cast<std::size_t>(t * 1000 + r), seen);
         });
     }
@@ -228,9 +237,9 @@ TEST(CallMessagesUnderThreads, EveryResultCarriesItsOwnMessageAndTheSinkHearsThe
         SCOPED_TRACE("thread " + std::to_string(t));
         const auto heard = lines.find(ids[t]);
         ASSERT_NE(heard, lines.end());
-        EXPECT_EQ(heard->second.size(), kRounds * linesPerRound);
+        EXPECT_EQ(heard->second.size(), rounds * linesPerRound);
         const std::vector<std::string> tags = threadTagsIn(heard->second);
-        EXPECT_EQ(tags, std::vector<std::string>(kRounds, "t" + std::to_string(t) + "r"));
+        EXPECT_EQ(tags, std::vector<std::string>(rounds, "t" + std::to_string(t) + "r"));
     }
 }
 
