@@ -286,6 +286,8 @@ std::string formEncoded(const std::string& xml) {
 }
 std::string leadingWhiteSpaceBase64(const std::string& xml) { return "\n  " + base64(xml) + "\n"; }
 
+void PrintTo(const AcceptedInput& row, std::ostream* out) { *out << row.name; }
+
 class VerifyAccepts : public CliTest, public ::testing::WithParamInterface<AcceptedInput> {};
 
 TEST_P(VerifyAccepts, EveryFormOfTheSameResponse) {
@@ -343,6 +345,8 @@ std::string summaryFor(int status) {
     return "corvane verify: the response is unusable or its signature could not be checked "
            "(library status -8)\n";
 }
+
+void PrintTo(const RefusedResponse& row, std::ostream* out) { *out << row.name; }
 
 class VerifyRefuses : public CliTest, public ::testing::WithParamInterface<RefusedResponse> {};
 
@@ -423,6 +427,8 @@ std::string substituteTmp(std::string text, const std::string& dir) {
     }
     return text;
 }
+
+void PrintTo(const BadInput& row, std::ostream* out) { *out << row.name; }
 
 class BadInputs : public CliTest, public ::testing::WithParamInterface<BadInput> {};
 
@@ -742,6 +748,8 @@ struct RedirectCase {
     std::vector<std::string> extraArgs;
     bool signedQuery;
 };
+
+void PrintTo(const RedirectCase& row, std::ostream* out) { *out << row.name; }
 
 class Redirect : public CliTest, public ::testing::WithParamInterface<RedirectCase> {};
 
@@ -1175,6 +1183,8 @@ struct HelpCase {
 
 const char kAllStatuses[] = " 0 1 2 3 7 8 9 10 11 ";
 const char kRequestStatuses[] = " 0 1 2 3 8 9 ";
+
+void PrintTo(const HelpCase& row, std::ostream* out) { *out << row.name; }
 
 class Help : public CliTest, public ::testing::WithParamInterface<HelpCase> {};
 
