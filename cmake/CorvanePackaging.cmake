@@ -1,6 +1,8 @@
 # Debian packages of corvane, made with `cpack -G DEB` in a build directory:
-#   libcorvane1     the shared object in /usr/lib/corvane (component runtime)
-#   libcorvane-dev  header, link-time name, corvane.pc, CMake package (development)
+#   libcorvane1     the shared object in /usr/lib/corvane and its SONAME link
+#                   in /usr/lib/<multiarch> (component runtime)
+#   libcorvane-dev  headers, link-time names, corvane.pc and corvane-legacy.pc,
+#                   CMake package (development)
 #   corvane         the command-line tool /usr/bin/corvane (tool)
 # A native build takes the run-time Depends from dpkg-shlibdeps. A cross
 # build (the i386 toolchain file) cannot run it against the host's package
@@ -41,7 +43,12 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libcorvane-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
   "SAML 2.0 service-provider single sign-on library - development files\n"
-  "Header, pkg-config file (corvane) and CMake package (corvane::corvane).")
+  "Headers of the extended interface <corvane/corvane.h> (standard library\n"
+  "only; link with -lcorvane alone) and of the documented interface Corvane.h,\n"
+  "pkg-config files corvane and corvane-legacy, and the CMake package with\n"
+  "corvane::corvane and corvane::legacy.")
+# The documented header (Corvane.h, corvane-legacy.pc) needs these -dev
+# packages; the extended interface needs none of them.
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
   "libcorvane1 (= ${PROJECT_VERSION}), libxmlsec1-dev, libxml2-dev, libtinyxml-dev, libboost-dev, pkg-config")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SHLIBDEPS OFF)

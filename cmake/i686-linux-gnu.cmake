@@ -57,5 +57,7 @@ unset(ENV{PKG_CONFIG_PATH})
 find_program(CORVANE_QEMU_I386 qemu-i386 REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CORVANE_QEMU_I386};-L;${CORVANE_I386_SYSROOT}")
 
-# Debian architecture of the packages CPack makes from this build.
+# Debian architecture of the packages CPack makes from this build, and the
+# multiarch directory of its library links (lib/i386-linux-gnu).
 set(CORVANE_DEB_ARCHITECTURE i386)
+set(CORVANE_MULTIARCH i386-linux-gnu)
