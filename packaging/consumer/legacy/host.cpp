@@ -1,7 +1,9 @@
-// A small host program built against the installed corvane packages only
-// (scripts/consumer-test): it signs an AuthnRequest with the SP key, checks
-// that signature with the SP certificate, signs a response with the IdP
-// key and has it verified with the IdP certificate, and prints the NameID.
+// A host of the documented interface (Corvane.h) built against the
+// installed corvane packages only (scripts/consumer-test), once with
+// pkg-config corvane-legacy and once with the CMake package's
+// corvane::legacy: it signs an AuthnRequest with the SP key, checks that
+// signature with the SP certificate, signs a response with the IdP key and
+// has it verified with the IdP certificate, and prints the NameID.
 //
 //   host SP-KEY-AND-CERT.pem SP-CERT.pem IDP-KEY.pem IDP-CERT.pem RESPONSE-TEMPLATE.xml
 //
