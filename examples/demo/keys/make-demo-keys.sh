@@ -33,7 +33,7 @@ make_pair idp idp.example.test
 
 namespace demo_keys {
 
-// The SP's private key followed by its certificate, as createAuthnRequest
+// The SP's private key followed by its certificate, as Key::loadPrivateKey
 // takes them.
 HEADER
     embed kSpKeyAndCert demo-sp-key.pem demo-sp-cert.pem
