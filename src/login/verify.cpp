@@ -7,6 +7,7 @@
 
 #include "Corvane.h"
 #include "frame/assertions.h"
+#include "frame/handles.h"
 #include "frame/call_scope.h"
 #include "xml/parse.h"
 #include "login/login_internal.h"
@@ -86,7 +87,7 @@ int verifyLogin(VerifiedLogin* login, const std::string& responseXml,
         return toInt(Status::TooLarge);
     }
     if (!internal::screenResponseText(responseXml)) return -8;
-    boost::shared_ptr<xmlDoc> doc(internal::parseXmlSafely(responseXml), myXmlFreeDoc);
+    internal::XmlDocPtr doc(internal::parseXmlSafely(responseXml));
     xmlNode* response = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
     if (response == nullptr) {
         CorvaneBase::setErrorMessage(kNotWellFormed);

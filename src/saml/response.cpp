@@ -5,6 +5,7 @@
 // from which the NameID is read back. The value is handed out only when
 // both readings agree, so it is always a value the IdP signed.
 #include "Corvane.h"
+#include "frame/handles.h"
 #include "xml/parse.h"
 #include "xmldsig/signature_layer.h"
 #include "saml/signed_name_id.h"
@@ -46,7 +47,7 @@ int Corvane::verifySamlResponse(std::string& nameId, const std::string& response
         setErrorMessage(kNoAssertion);
         return -7;
     }
-    boost::shared_ptr<xmlDoc> verified(internal::parseXmlSafely(responseXml), myXmlFreeDoc);
+    internal::XmlDocPtr verified(internal::parseXmlSafely(responseXml));
     xmlNode* signature = nullptr;
     if (internal::verifyDocumentSignature(verified.get(), idpKey, &signature) != 0) {
         setErrorMessage(kSignatureFailed);

@@ -14,6 +14,7 @@
 #include "corvane/key.h"
 #include "Corvane.h"
 #include "frame/call_scope.h"
+#include "frame/handles.h"
 #include "xml/build.h"
 #include "xmldsig/key_strength.h"
 #include "xmldsig/signature_layer.h"
@@ -27,30 +28,19 @@ const char kCertificateNotLoaded[] = "Can not load IDP public key";
 const char kSpKeyTooWeak[] = "Can not load SP private key and certificate: %s";
 const char kCertificateTooWeak[] = "Can not load IDP public key: %s";
 
-struct BioFree {
-    void operator()(BIO* p) const { BIO_free(p); }
-};
-struct X509Free {
-    void operator()(X509* p) const { X509_free(p); }
-};
-struct OpensslFree {
-    void operator()(unsigned char* p) const { OPENSSL_free(p); }
-};
-struct XmlSecKeyFree {
-    void operator()(xmlSecKey* p) const { xmlSecKeyDestroy(p); }
-};
-typedef std::unique_ptr<xmlSecKey, XmlSecKeyFree> XmlSecKeyPtr;
+using internal::UniquePtr;
+using XmlSecKeyPtr = UniquePtr<xmlSecKey>;
 
 int refusePassword(char*, int, int, void*) { return -1; }
 
 // The first certificate in the PEM text, or null. Other blocks (keys)
 // are skipped; OpenSSL's error queue is left as it was found.
-std::unique_ptr<X509, X509Free> firstCertificate(const std::string& pem) {
+UniquePtr<X509> firstCertificate(const std::string& pem) {
     if (pem.size() > static_cast<std::string::size_type>(INT_MAX)) return nullptr;
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    UniquePtr<BIO> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     if (!bio) return nullptr;
     ERR_set_mark();
-    std::unique_ptr<X509, X509Free> cert(
+    UniquePtr<X509> cert(
         PEM_read_bio_X509(bio.get(), nullptr, refusePassword, nullptr));
     ERR_pop_to_mark();
     return cert;
@@ -60,7 +50,8 @@ std::unique_ptr<X509, X509Free> firstCertificate(const std::string& pem) {
 std::string derInBase64(X509* cert) {
     unsigned char* raw = nullptr;
     const int size = i2d_X509(cert, &raw);
-    std::unique_ptr<unsigned char, OpensslFree> der(raw);
+    // OPENSSL_free is a macro: this one buffer gets its own release.
+    const std::unique_ptr<unsigned char, void (*)(void*)> der(raw, [](void* p) { OPENSSL_free(p); });
     if (size <= 0 || !der) return std::string();
     return internal::base64Encode(std::string(reinterpret_cast<const char*>(der.get()),
                                               static_cast<std::string::size_type>(size)));
@@ -134,7 +125,7 @@ KeyPtr loadPrivateKey(const std::string& pem, KeyStrength strength) {
         return KeyPtr();
     }
     std::string certificate;
-    std::unique_ptr<X509, X509Free> cert = firstCertificate(pem);
+    UniquePtr<X509> cert = firstCertificate(pem);
     if (cert) {
         certificate = derInBase64(cert.get());
         if (certificate.empty() || !certificateMatches(cert.get(), value.get())) {
@@ -147,7 +138,7 @@ KeyPtr loadPrivateKey(const std::string& pem, KeyStrength strength) {
 
 KeyPtr loadCertificate(const std::string& pem, KeyStrength strength) {
     XmlSecKeyPtr value(internal::loadKeyFromPem(pem, xmlSecKeyDataFormatCertPem));
-    std::unique_ptr<X509, X509Free> cert = value ? firstCertificate(pem) : nullptr;
+    UniquePtr<X509> cert = value ? firstCertificate(pem) : nullptr;
     const std::string certificate = cert ? derInBase64(cert.get()) : std::string();
     if (!value || evpOf(value.get()) == nullptr || certificate.empty()) {
         CorvaneBase::setErrorMessage(kCertificateNotLoaded);

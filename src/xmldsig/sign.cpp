@@ -71,7 +71,7 @@ xmlSecDSigCtx* getSigningContext(const std::string& spKeyAndCert) {
 
 int signDocument(std::string* documentText, const std::string& spKeyAndCert) {
     CORVANE_ASSERT(documentText);
-    boost::shared_ptr<xmlDoc> doc(internal::parseXmlSafely(*documentText), myXmlFreeDoc);
+    internal::XmlDocPtr doc(internal::parseXmlSafely(*documentText));
     xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
     if (root == nullptr) {
         CorvaneBase::setErrorMessage(kNotWellFormed);
@@ -82,7 +82,7 @@ int signDocument(std::string* documentText, const std::string& spKeyAndCert) {
         CorvaneBase::setErrorMessage(kNoTemplate);
         return -8;
     }
-    boost::shared_ptr<xmlSecDSigCtx> ctx(getSigningContext(spKeyAndCert), myXmlSecDSigCtxDestroy);
+    internal::UniquePtr<xmlSecDSigCtx> ctx(getSigningContext(spKeyAndCert));
     if (!ctx) return -8;
     // Serialization reports go to the log as well as the signing's own.
     const internal::LibxmlDiagnosticsToLog diagnostics(kDiagnosticLevel);

@@ -54,7 +54,7 @@ bool registerRootAttrID(xmlDoc* doc) {
     xmlNode* root = xmlDocGetRootElement(doc);
     for (xmlAttr* attr = root->properties; attr != nullptr; attr = attr->next) {
         if (!xmlStrEqual(attr->name, BAD_CAST "ID")) continue;
-        boost::shared_ptr<xmlChar> value(xmlNodeListGetString(doc, attr->children, 1), xmlFree);
+        internal::XmlCharPtr value(xmlNodeListGetString(doc, attr->children, 1));
         return xmlAddID(nullptr, doc, value.get(), attr) != nullptr;
     }
     return false;
@@ -95,8 +95,7 @@ int verifyDocumentSignature(xmlDoc* doc, const std::string& idpKey, xmlNode** ve
         return -8;
     }
     if (verified) *verified = signature;
-    boost::shared_ptr<xmlSecDSigCtx> ctx(getSignatureVerificationContext(idpKey),
-                                         myXmlSecDSigCtxDestroy);
+    UniquePtr<xmlSecDSigCtx> ctx(getSignatureVerificationContext(idpKey));
     if (!ctx) return -8;
     if (!registerRootAttrID(doc)) CorvaneBase::writeToLog(2, kRootIdNotRegistered);
     // The Reference is checked before xmlsec1 resolves it, so no other
@@ -107,7 +106,7 @@ int verifyDocumentSignature(xmlDoc* doc, const std::string& idpKey, xmlNode** ve
 }  // namespace internal
 
 int verifySignature(const std::string& xml, const std::string& idpKey) {
-    boost::shared_ptr<xmlDoc> doc(internal::parseXmlSafely(xml), myXmlFreeDoc);
+    internal::XmlDocPtr doc(internal::parseXmlSafely(xml));
     return internal::verifyDocumentSignature(doc.get(), idpKey, nullptr);
 }
 
