@@ -7,6 +7,7 @@
 
 #include "Corvane.h"
 #include "frame/assertions.h"
+#include "frame/messages.h"
 #include "frame/handles.h"
 #include "frame/call_scope.h"
 #include "xml/parse.h"
@@ -27,7 +28,6 @@ const char kNoRequestRule[] =
 const char kBadSkew[] =
     "Login expectations are not usable: the clock skew must be 0 to %ld seconds";
 const long kMaxClockSkewSeconds = 86400;
-const char kNotWellFormed[] = "XML document with SAML token is not well-formed";
 const char kNotResponse[] = "SAML token is not a SAML 2.0 protocol Response";
 const char kEncrypted[] = "SAML response carries an EncryptedAssertion, which is not supported";
 const char kAssertionCount[] = "SAML response carries %d assertions, not exactly one";
@@ -90,7 +90,7 @@ int verifyLogin(VerifiedLogin* login, const std::string& responseXml,
     internal::XmlDocPtr doc(internal::parseXmlSafely(responseXml));
     xmlNode* response = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
     if (response == nullptr) {
-        CorvaneBase::setErrorMessage(kNotWellFormed);
+        CorvaneBase::setErrorMessage(internal::kMessageNotWellFormed);
         return -8;
     }
     if (!internal::isElement(response, internal::kSamlProtocolNs, "Response")) {

@@ -7,14 +7,13 @@
 #include <xmlsec/strings.h>
 
 #include "Corvane.h"
+#include "xml/namespaces.h"
 #include "frame/assertions.h"
 
 namespace corvane {
 
 namespace {
 
-const char kProtocolNs[] = "urn:oasis:names:tc:SAML:2.0:protocol";
-const char kAssertionNs[] = "urn:oasis:names:tc:SAML:2.0:assertion";
 
 const char* href(const xmlChar* uri) { return reinterpret_cast<const char*>(uri); }
 
@@ -64,8 +63,8 @@ TiXmlElement* createAuthnRequestElement(const std::string& destination, const st
 
     std::unique_ptr<TiXmlElement> owner(new TiXmlElement("samlp:AuthnRequest"));
     TiXmlElement* request = owner.get();
-    request->SetAttribute("xmlns:samlp", kProtocolNs);
-    request->SetAttribute("xmlns:saml", kAssertionNs);
+    request->SetAttribute("xmlns:samlp", internal::kSamlProtocolNs);
+    request->SetAttribute("xmlns:saml", internal::kSamlAssertionNs);
     request->SetAttribute(std::string("ID"), id);
     request->SetAttribute("Version", "2.0");
     request->SetAttribute(std::string("IssueInstant"), issueInstant);

@@ -5,6 +5,7 @@
 #include "corvane/metadata.h"
 #include "corvane/request.h"
 #include "Corvane.h"
+#include "xml/namespaces.h"
 #include "frame/call_scope.h"
 #include "frame/assertions.h"
 #include "frame/handles.h"
@@ -22,8 +23,6 @@ const char kNoCertificate[] = "SP key holds no certificate for metadata";
 const char kCannotBuild[] = "Can not build metadata document";
 const char kCannotSerialize[] = "Can not serialize metadata document";
 
-const char kMetadataNs[] = "urn:oasis:names:tc:SAML:2.0:metadata";
-const char kProtocolNs[] = "urn:oasis:names:tc:SAML:2.0:protocol";
 // The metadata schema limits entityID to 1024 characters.
 const long kEntityIdLimit = 1024;
 
@@ -101,7 +100,7 @@ bool addSpSsoDescriptor(xmlNode* entity, xmlNs* md, const SpMetadataOptions& o, 
                                            boolText(o.authnRequestsSigned)) &&
                     internal::addAttribute(descriptor, "WantAssertionsSigned",
                                            boolText(o.wantAssertionsSigned)) &&
-                    internal::addAttribute(descriptor, "protocolSupportEnumeration", kProtocolNs) &&
+                    internal::addAttribute(descriptor, "protocolSupportEnumeration", internal::kSamlProtocolNs) &&
                     addSigningKeyDescriptor(descriptor, md, key);
     if (!ok) return false;
     if (!o.nameIdFormat.empty() &&
@@ -117,7 +116,7 @@ internal::XmlDocPtr buildMetadata(const SpMetadataOptions& o, const Key& key) {
         doc ? xmlNewDocNode(doc.get(), nullptr, BAD_CAST "EntityDescriptor", nullptr) : nullptr;
     if (entity == nullptr) return nullptr;
     xmlDocSetRootElement(doc.get(), entity);
-    xmlNs* md = xmlNewNs(entity, BAD_CAST kMetadataNs, BAD_CAST "md");
+    xmlNs* md = xmlNewNs(entity, BAD_CAST internal::kSamlMetadataNs, BAD_CAST "md");
     if (md == nullptr) return nullptr;
     xmlSetNs(entity, md);
     if (!internal::addAttribute(entity, "entityID", o.entityId) ||

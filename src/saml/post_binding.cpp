@@ -6,6 +6,7 @@
 #include "corvane/request.h"
 #include "Corvane.h"
 #include "frame/call_scope.h"
+#include "frame/messages.h"
 #include "saml/bindings.h"
 #include "xml/build.h"
 
@@ -19,7 +20,6 @@ const char kTooLarge[] = "SAML message is larger than %zu bytes";
 const char kBadAction[] = "POST form action must be an http or https URL";
 const char kEmptyRequest[] = "POST form SAML request is empty";
 const char kNotXmlText[] = "POST form %s holds characters that XML can not carry";
-const char kRelayStateTooLong[] = "RelayState is longer than 80 bytes";
 
 const std::string::size_type kRelayStateLimit = 80;
 const int kOk = 0;
@@ -57,7 +57,7 @@ int checkFormInputs(const std::string& actionUrl, const std::string& samlRequest
         return kBadOptions;
     }
     if (relayState.size() > kRelayStateLimit) {
-        CorvaneBase::setErrorMessage(kRelayStateTooLong);
+        CorvaneBase::setErrorMessage(internal::kMessageRelayStateTooLong);
         return kBadOptions;
     }
     const struct {

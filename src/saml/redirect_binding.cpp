@@ -8,6 +8,7 @@
 #include "corvane/request.h"
 #include "Corvane.h"
 #include "frame/assertions.h"
+#include "frame/messages.h"
 #include "frame/call_scope.h"
 #include "saml/standard.h"
 #include "frame/handles.h"
@@ -18,8 +19,6 @@ namespace corvane {
 
 namespace {
 
-const char kRelayStateTooLong[] = "RelayState is longer than 80 bytes";
-const char kNoPrivateKey[] = "SP key holds no private key";
 const char kCannotDeflate[] = "Can not compress SAML request for the HTTP-Redirect binding";
 const char kCannotSignQuery[] = "Can not sign HTTP-Redirect query";
 
@@ -87,11 +86,11 @@ std::string urlEncode(const std::string& text) {
 // before its ID is drawn).
 int checkRedirectInputs(const std::string& relayState, const Key* spKey) {
     if (relayState.size() > kRelayStateLimit) {
-        CorvaneBase::setErrorMessage(kRelayStateTooLong);
+        CorvaneBase::setErrorMessage(internal::kMessageRelayStateTooLong);
         return kBadOptions;
     }
     if (spKey != nullptr && !spKey->hasPrivateKey()) {
-        CorvaneBase::setErrorMessage(kNoPrivateKey);
+        CorvaneBase::setErrorMessage(internal::kMessageNoPrivateKey);
         return kUnusable;
     }
     return kOk;

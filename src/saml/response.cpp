@@ -6,6 +6,7 @@
 // both readings agree, so it is always a value the IdP signed.
 #include "Corvane.h"
 #include "frame/handles.h"
+#include "frame/messages.h"
 #include "xml/parse.h"
 #include "xmldsig/signature_layer.h"
 #include "saml/signed_name_id.h"
@@ -16,7 +17,6 @@ namespace corvane {
 
 namespace {
 
-const char kMalformed[] = "Malformed XML in SAML token: %s line: %d col: %d";
 const char kNoAssertion[] = "SAML token contains no assertions";
 const char kSignatureFailed[] = "Signature verification failed";
 const char kNoNameId[] = "SAML token contains no valid saml:Subject/NameID";
@@ -39,7 +39,7 @@ int Corvane::verifySamlResponse(std::string& nameId, const std::string& response
     document.Parse(responseXml.c_str(), nullptr, TIXML_ENCODING_UTF8);
     const TiXmlElement* root = document.FirstChildElement();
     if (document.Error() || root == nullptr) {
-        setErrorMessage(kMalformed, document.ErrorDesc(), document.ErrorRow(), document.ErrorCol());
+        setErrorMessage(internal::kMessageMalformed, document.ErrorDesc(), document.ErrorRow(), document.ErrorCol());
         return -8;
     }
     const TiXmlElement* assertion = firstChildNamed(root, "saml:Assertion");

@@ -13,6 +13,7 @@
 #include "corvane/request.h"
 #include "Corvane.h"
 #include "frame/call_scope.h"
+#include "frame/messages.h"
 #include "frame/assertions.h"
 #include "frame/handles.h"
 #include "saml/standard.h"
@@ -32,10 +33,8 @@ const char kBadComparison[] = "AuthnRequest Comparison must be exact, minimum, m
 const char kInvalidId[] = "AuthnRequest ID is not a valid xs:ID";
 const char kNoRandom[] = "Can not draw random bytes for the AuthnRequest ID";
 const char kNoClock[] = "Can not read the clock for IssueInstant";
-const char kNoPrivateKey[] = "SP key holds no private key";
 const char kNoCertificate[] = "SP key holds no certificate for KeyInfo";
 const char kCannotBuild[] = "Can not build AuthnRequest document";
-const char kCannotSerialize[] = "Can not serialize resulting XML document";
 
 const char* const kComparisons[] = {"exact", "minimum", "maximum", "better"};
 
@@ -105,7 +104,7 @@ int checkOptions(const StandardRequestOptions& o) {
 
 int checkSigningKey(const StandardRequestOptions& o, const Key& key) {
     if (!key.hasPrivateKey()) {
-        CorvaneBase::setErrorMessage(kNoPrivateKey);
+        CorvaneBase::setErrorMessage(internal::kMessageNoPrivateKey);
         return kUnusable;
     }
     if (o.includeKeyInfo && !key.hasCertificate()) {
@@ -269,7 +268,7 @@ int createRequest(AuthnRequest* request, const StandardRequestOptions& o, const 
     if (signer != nullptr && (status = signRequest(doc.get(), *signer)) != kOk) return status;
     std::string text;
     if (!internal::serializeXml(doc.get(), &text)) {
-        CorvaneBase::setErrorMessage(kCannotSerialize);
+        CorvaneBase::setErrorMessage(internal::kMessageCannotSerialize);
         return kUnusable;
     }
     request->xml.swap(text);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Corvane.h"
+#include "frame/messages.h"
 #include "xml/parse.h"
 
 namespace corvane {
@@ -25,7 +26,6 @@ const char kBadCharacter[] = "SAML token contains a character that XML does not 
 const char kHasDtd[] = "SAML token must not contain a DTD";
 const char kHasPi[] = "SAML token must not contain processing instructions";
 const char kTrailingContent[] = "SAML token must not contain anything after its root element";
-const char kMalformed[] = "Malformed XML in SAML token: %s line: %d col: %d";
 const char kTooDeep[] = "elements nested too deeply";
 const char kTooManyAttributes[] = "element has too many attributes";
 const char kTooManyDeclarations[] = "element declares too many namespaces";
@@ -59,7 +59,7 @@ void reportMalformedAt(const std::string& text, Pos pos, const char* description
             ++col;
         }
     }
-    CorvaneBase::setErrorMessage(kMalformed, description, line, col);
+    CorvaneBase::setErrorMessage(internal::kMessageMalformed, description, line, col);
 }
 
 // The encoding a leading XML declaration names is UTF-8, or none is named.

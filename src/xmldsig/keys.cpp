@@ -14,6 +14,7 @@
 #include "corvane/key.h"
 #include "Corvane.h"
 #include "frame/call_scope.h"
+#include "frame/messages.h"
 #include "frame/handles.h"
 #include "xml/build.h"
 #include "xmldsig/key_strength.h"
@@ -23,8 +24,6 @@ namespace corvane {
 
 namespace {
 
-const char kSpKeyNotLoaded[] = "Can not load SP private key and certificate";
-const char kCertificateNotLoaded[] = "Can not load IDP public key";
 const char kSpKeyTooWeak[] = "Can not load SP private key and certificate: %s";
 const char kCertificateTooWeak[] = "Can not load IDP public key: %s";
 
@@ -116,7 +115,7 @@ namespace internal {
 KeyPtr loadPrivateKey(const std::string& pem, KeyStrength strength) {
     XmlSecKeyPtr value(internal::loadKeyFromPem(pem, xmlSecKeyDataFormatPem));
     if (!value || !isRsaPrivateKey(value.get())) {
-        CorvaneBase::setErrorMessage(kSpKeyNotLoaded);
+        CorvaneBase::setErrorMessage(internal::kMessageSpKeyNotLoaded);
         return KeyPtr();
     }
     const std::string weak = internal::weakKeyReason(value.get(), strength);
@@ -129,7 +128,7 @@ KeyPtr loadPrivateKey(const std::string& pem, KeyStrength strength) {
     if (cert) {
         certificate = derInBase64(cert.get());
         if (certificate.empty() || !certificateMatches(cert.get(), value.get())) {
-            CorvaneBase::setErrorMessage(kSpKeyNotLoaded);
+            CorvaneBase::setErrorMessage(internal::kMessageSpKeyNotLoaded);
             return KeyPtr();
         }
     }
@@ -141,7 +140,7 @@ KeyPtr loadCertificate(const std::string& pem, KeyStrength strength) {
     UniquePtr<X509> cert = value ? firstCertificate(pem) : nullptr;
     const std::string certificate = cert ? derInBase64(cert.get()) : std::string();
     if (!value || evpOf(value.get()) == nullptr || certificate.empty()) {
-        CorvaneBase::setErrorMessage(kCertificateNotLoaded);
+        CorvaneBase::setErrorMessage(internal::kMessageIdpKeyNotLoaded);
         return KeyPtr();
     }
     const std::string weak = internal::weakKeyReason(value.get(), strength);

@@ -9,6 +9,7 @@
 
 #include "Corvane.h"
 #include "frame/assertions.h"
+#include "frame/messages.h"
 #include "frame/handles.h"
 #include "xml/diagnostics.h"
 #include "xml/parse.h"
@@ -22,9 +23,7 @@ namespace {
 const char kNotWellFormed[] = "Resulting XML document is not well-formed";
 const char kNoTemplate[] = "Can not find digital signature placeholder in resulting XML document";
 const char kCannotSign[] = "Can not digitally sign resulting XML document";
-const char kCannotSerialize[] = "Can not serialize resulting XML document";
 const char kNoSigningContext[] = "Can not create signing context";
-const char kSpKeyNotLoaded[] = "Can not load SP private key and certificate";
 const char kSpKeyName[] = "SP private key + cert";
 // libxml2's reports during signing (c14n) and serialization are errors.
 const int kDiagnosticLevel = 1;
@@ -54,7 +53,7 @@ xmlSecDSigCtx* getSigningContext(const std::string& spKeyAndCert) {
     ctx->signKey = internal::loadKeyFromPem(spKeyAndCert, xmlSecKeyDataFormatPem);
     if (ctx->signKey == nullptr || xmlSecKeySetName(ctx->signKey, BAD_CAST kSpKeyName) < 0 ||
         !internal::keyReachesFloorOrLogged(ctx->signKey, kSpKeyRole)) {
-        CorvaneBase::setErrorMessage(kSpKeyNotLoaded);
+        CorvaneBase::setErrorMessage(internal::kMessageSpKeyNotLoaded);
         xmlSecDSigCtxDestroy(ctx);
         return nullptr;
     }
@@ -89,7 +88,7 @@ int signDocument(std::string* documentText, const std::string& spKeyAndCert) {
     if (internal::fillSignatureTemplate(ctx.get(), signature) != 0) return -8;
     std::string signedText;
     if (!serializeDocument(doc.get(), &signedText)) {
-        CorvaneBase::setErrorMessage(kCannotSerialize);
+        CorvaneBase::setErrorMessage(internal::kMessageCannotSerialize);
         return -8;
     }
     ctx.reset();

@@ -5,6 +5,7 @@
 #include <xmlsec/xmltree.h>
 
 #include "Corvane.h"
+#include "frame/messages.h"
 #include "xml/parse.h"
 #include "xmldsig/key_strength.h"
 #include "xmldsig/signature_layer.h"
@@ -13,11 +14,9 @@
 namespace corvane {
 
 namespace {
-const char kNotWellFormed[] = "XML document with SAML token is not well-formed";
 const char kNoSignature[] = "Can not find digital signature of SAML token";
 const char kCannotVerify[] = "Can not verify digital signature of SAML token";
 const char kNoVerificationContext[] = "Can not create signature verification context";
-const char kIdpKeyNotLoaded[] = "Can not load IDP public key";
 const char kRootIdNotRegistered[] =
     "Can not register ID attribute of saml:Response - signature verification most probably will "
     "fails";
@@ -69,7 +68,7 @@ xmlSecDSigCtx* getSignatureVerificationContext(const std::string& idpKey) {
     ctx->signKey = internal::loadKeyFromPem(idpKey, xmlSecKeyDataFormatCertPem);
     if (ctx->signKey == nullptr || xmlSecKeySetName(ctx->signKey, BAD_CAST kIdpKeyName) < 0 ||
         !internal::keyReachesFloorOrLogged(ctx->signKey, kIdpKeyName)) {
-        CorvaneBase::setErrorMessage(kIdpKeyNotLoaded);
+        CorvaneBase::setErrorMessage(internal::kMessageIdpKeyNotLoaded);
         xmlSecDSigCtxDestroy(ctx);
         return nullptr;
     }
@@ -86,7 +85,7 @@ namespace internal {
 int verifyDocumentSignature(xmlDoc* doc, const std::string& idpKey, xmlNode** verified) {
     xmlNode* root = doc ? xmlDocGetRootElement(doc) : nullptr;
     if (root == nullptr) {
-        CorvaneBase::setErrorMessage(kNotWellFormed);
+        CorvaneBase::setErrorMessage(internal::kMessageNotWellFormed);
         return -8;
     }
     xmlNode* signature = xmlSecFindNode(root, xmlSecNodeSignature, xmlSecDSigNs);
