@@ -47,6 +47,16 @@ bool serializeXml(xmlDoc* doc, std::string* out) {
     return true;
 }
 
+bool serializeXmlAsDeclared(xmlDoc* doc, std::string* out) {
+    xmlChar* raw = nullptr;
+    int size = 0;
+    xmlDocDumpMemory(doc, &raw, &size);
+    XmlCharPtr buffer(raw);
+    if (!buffer) return false;
+    out->assign(reinterpret_cast<const char*>(buffer.get()), static_cast<std::size_t>(size));
+    return true;
+}
+
 bool isXmlText(const std::string& text) {
     if (text.size() > static_cast<std::string::size_type>(INT_MAX)) return false;
     const unsigned char* pos = reinterpret_cast<const unsigned char*>(text.data());

@@ -21,6 +21,10 @@ bool addAttribute(xmlNode* node, const char* name, const std::string& value);
 // libxml2's serialization of the document in UTF-8 with its XML
 // declaration, or false.
 bool serializeXml(xmlDoc* doc, std::string* out);
+// The same in the encoding the document declares (libxml2's default when
+// it declares none), as signDocument has always handed back the caller's
+// document.
+bool serializeXmlAsDeclared(xmlDoc* doc, std::string* out);
 
 // Every character is one XML 1.0 may carry, in well-formed UTF-8.
 bool isXmlText(const std::string& text);

@@ -11,6 +11,7 @@
 #include "frame/assertions.h"
 #include "frame/messages.h"
 #include "frame/handles.h"
+#include "xml/build.h"
 #include "xml/diagnostics.h"
 #include "xml/parse.h"
 #include "xmldsig/key_strength.h"
@@ -28,17 +29,6 @@ const char kSpKeyName[] = "SP private key + cert";
 // libxml2's reports during signing (c14n) and serialization are errors.
 const int kDiagnosticLevel = 1;
 const char kSpKeyRole[] = "SP private key";
-
-// libxml2's serialization of the whole document, or false.
-bool serializeDocument(xmlDoc* doc, std::string* out) {
-    xmlChar* raw = nullptr;
-    int size = 0;
-    xmlDocDumpMemory(doc, &raw, &size);
-    internal::XmlCharPtr buffer(raw);
-    if (!buffer) return false;
-    out->assign(reinterpret_cast<const char*>(buffer.get()), static_cast<std::size_t>(size));
-    return true;
-}
 
 }  // namespace
 
@@ -87,7 +77,7 @@ int signDocument(std::string* documentText, const std::string& spKeyAndCert) {
     const internal::LibxmlDiagnosticsToLog diagnostics(kDiagnosticLevel);
     if (internal::fillSignatureTemplate(ctx.get(), signature) != 0) return -8;
     std::string signedText;
-    if (!serializeDocument(doc.get(), &signedText)) {
+    if (!internal::serializeXmlAsDeclared(doc.get(), &signedText)) {
         CorvaneBase::setErrorMessage(internal::kMessageCannotSerialize);
         return -8;
     }
