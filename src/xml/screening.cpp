@@ -28,6 +28,7 @@ const char kHasPi[] = "SAML token must not contain processing instructions";
 const char kTrailingContent[] = "SAML token must not contain anything after its root element";
 const char kTooDeep[] = "elements nested too deeply";
 const char kTooManyAttributes[] = "element has too many attributes";
+const char kTooManyNodes[] = "too many elements and attributes";
 const char kTooManyDeclarations[] = "element declares too many namespaces";
 const char kTooManyInScope[] = "too many namespace declarations in scope";
 const char kTooCostly[] = "names need too many namespace resolution steps";
@@ -271,6 +272,11 @@ private:
             i = skipAttributeValue(i + 1);
         }
         if (i >= text_.size()) return stopScan();
+        nodes_ += 1 + attributes;
+        if (nodes_ > kMaxNodesPerMessage) {
+            reportMalformedAt(text_, tagStart, kTooManyNodes);
+            return false;
+        }
         // What libxml2 spends resolving the names of this tag.
         resolutionSteps_ += resolutionStepsOfTag(depth_, declarationsInScope_ + declarations,
                                                  attributes, prefixedAttributes);
@@ -318,6 +324,7 @@ private:
     int declarationsInScope_ = 0;
     long long resolutionSteps_ = 0;
     const long long resolutionBudget_;
+    long nodes_ = 0;  // elements and attributes so far
 };
 
 }  // namespace

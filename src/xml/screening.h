@@ -15,7 +15,8 @@ namespace internal {
 // white space and comments after the root element, elements nested at most
 // kMaxElementDepth deep with at most kMaxAttributesPerElement attributes,
 // at most kMaxNamespaceDeclarationsPerElement namespace declarations on an
-// element and kMaxNamespaceDeclarationsInScope in scope (xml/limits.h).
+// element and kMaxNamespaceDeclarationsInScope in scope, and at most
+// kMaxNodesPerMessage elements and attributes in all (xml/limits.h).
 // Otherwise the reason has gone to the error callback and it is false.
 bool screenResponseText(const std::string& text);
 

@@ -938,6 +938,28 @@ TEST_F(LoginTest, SizeLimitIsCheckedFirstAndAHostMayRaiseIt) {
     expectAccepted(verify(honest, lowered));
 }
 
+// A large honest login: 1.5 MB of signed attributes, each with its name
+// format, friendly name and one value, stays under the size and node
+// bounds and is handed out whole.
+TEST_F(LoginTest, AnHonestResponseOfManyAttributesIsAccepted) {
+    std::string attributes;
+    int count = 0;
+    while (attributes.size() < 1500000) {
+        const std::string n = std::to_string(count++);
+        attributes += "<saml:Attribute Name=\"urn:example:attribute:" + n +
+                      "\" NameFormat=\"urn:oasis:names:tc:SAML:2.0:attrname-format:uri\" "
+                      "FriendlyName=\"a" + n + "\"><saml:AttributeValue>value " + n +
+                      " of a group membership list</saml:AttributeValue></saml:Attribute>\n";
+    }
+    const std::string text =
+        replaceAll(base(), "<saml:AttributeStatement>", "<saml:AttributeStatement>" + attributes);
+    const Outcome o = verify(sign(text, Mode::Assertion));
+    expectAccepted(o);
+    EXPECT_EQ(o.login.attributes.size(), static_cast<size_t>(count) + 2);
+    EXPECT_EQ(o.login.attributes.at("urn:example:attribute:7").values,
+              std::vector<std::string>{"value 7 of a group membership list"});
+}
+
 TEST_F(LoginTest, NamespaceBoundsHoldForTheLoginPathToo) {
     std::string declarations;
     for (int k = 0; k < 65; ++k)

@@ -179,6 +179,37 @@ TEST_F(RecordingTest, ScreeningRefusesEachNamespaceBoundWithItsPosition) {
     }
 }
 
+TEST_F(RecordingTest, ScreeningBoundsTheElementsAndAttributesOfAMessage) {
+    // The root, then children of one attribute each (two nodes per child).
+    const auto children = [](long nodes) {
+        return "<r>" + repeat("<x a=\"1\"/>", static_cast<size_t>((nodes - 1) / 2)) + "</r>";
+    };
+    const std::string atTheBound = children(kMaxNodesPerMessage);
+    const std::string pastTheBound = children(kMaxNodesPerMessage + 2);
+    // The same number of bytes in text does not count.
+    const std::string textual = "<r>" + std::string(pastTheBound.size(), 't') + "</r>";
+    struct Row {
+        const char* name;
+        const std::string& text;
+        std::string message;  // empty: passes
+    };
+    const size_t lastChild = pastTheBound.rfind("<x");
+    const std::vector<Row> rows = {
+        {"AtTheBound", atTheBound, ""},
+        {"OneChildPast", pastTheBound,
+         "Malformed XML in SAML token: too many elements and attributes line: 1 col: " +
+             std::to_string(lastChild + 1)},
+        {"TextOfTheSameSize", textual, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Recorder::reset();
+        EXPECT_EQ(screenResponseText(row.text), row.message.empty());
+        EXPECT_EQ(Recorder::errors(), row.message.empty() ? std::vector<std::string>()
+                                                          : std::vector<std::string>{row.message});
+    }
+}
+
 // ---- The size limit.
 
 TEST_F(RecordingTest, SizeLimitAdmitsTheLimitAndRefusesOneByteMore) {
