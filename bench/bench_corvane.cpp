@@ -368,6 +368,7 @@ corvane::LoginExpectations sampleExpectations() {
     expected.requestId = "_4c1d8e0f2a3b4c5d6e7f8091a2b3c4d5";
     expected.now = 1714641300;  // 2024-05-02T09:15:00Z
     expected.skipReplayCheck = true;  // the same response every iteration
+    expected.allowSha1 = true;        // the samples are signed with RSA-SHA1
     return expected;
 }
 

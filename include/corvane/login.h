@@ -74,6 +74,11 @@ struct LoginExpectations {
     // Expectations with neither requestId nor allowUnsolicited are
     // incomplete (BadOptions).
     bool allowUnsolicited = false;
+    // Relaxation: accept signatures made with SHA-1 (RSA-SHA1, ECDSA-SHA1,
+    // or a SHA-1 digest), for IdPs that sign with nothing newer.
+    // WARNING: SHA-1 is broken for collisions; refused by default
+    // (NotAuthentic).
+    bool allowSha1 = false;
     // Tolerated clock difference, in seconds (0 to 86400), on every time
     // check.
     long clockSkewSeconds = 180;

@@ -14,8 +14,9 @@ namespace internal {
 // Assertion's (directly under it, Reference to its own ID), or both, each
 // present one verifying with one of the keys. IDs must be unique in the
 // document. Otherwise -7 after one message.
+// A signature using SHA-1 is refused (-7) unless allowSha1.
 int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
-                              const std::vector<KeyPtr>& keys);
+                              const std::vector<KeyPtr>& keys, bool allowSha1);
 
 // Response-level profile rules, each 0 or -10 after one message: Version
 // and a Success status; Destination, Issuer and InResponseTo.

@@ -5,6 +5,7 @@
 #include "frame/escape.h"
 #include "frame/handles.h"
 #include "xml/namespaces.h"
+#include "xmldsig/signature_layer.h"
 #include "xmldsig/verifier.h"
 #include "login/login_internal.h"
 #include "xml/tree.h"
@@ -18,6 +19,8 @@ const char kNotSigned[] =
     "SAML response is signed neither over the Response nor over the Assertion";
 const char kBadReference[] =
     "SAML response signature does not refer to the element it is attached to (%s)";
+const char kSha1Refused[] =
+    "SAML response signature over the %s uses SHA-1, which is refused unless allowSha1 is set";
 const char kNotVerified[] =
     "SAML response signature over the %s does not verify with any IdP certificate";
 
@@ -87,8 +90,13 @@ void registerId(xmlDoc* doc, xmlNode* element) {
 }
 
 // The signature attached to element covers it and verifies with a key.
-int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature, const KeySet& keys) {
+int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature, const KeySet& keys,
+                            bool allowSha1) {
     const char* what = reinterpret_cast<const char*>(element->name);
+    if (!allowSha1 && signatureUsesSha1(signature)) {
+        CorvaneBase::setErrorMessage(kSha1Refused, escapedForMessage(what).c_str());
+        return -7;
+    }
     switch (verifyEmbeddedSignature(doc, element, signature, keys)) {
         case Verdict::Verified:
             return 0;
@@ -108,7 +116,7 @@ int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature, c
 }  // namespace
 
 int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
-                              const std::vector<KeyPtr>& keys) {
+                              const std::vector<KeyPtr>& keys, bool allowSha1) {
     xmlNode* response = xmlDocGetRootElement(doc);
     std::string problem;
     if (!documentStructureSound(response, &problem)) {
@@ -127,11 +135,12 @@ int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
     const KeySet verificationKeySet = verificationKeys(keys);
     if (responseSignature != nullptr) {
         const int status =
-            verifyAttachedSignature(doc, response, responseSignature, verificationKeySet);
+            verifyAttachedSignature(doc, response, responseSignature, verificationKeySet, allowSha1);
         if (status != 0) return status;
     }
     if (assertionSignature != nullptr) {
-        return verifyAttachedSignature(doc, assertion, assertionSignature, verificationKeySet);
+        return verifyAttachedSignature(doc, assertion, assertionSignature, verificationKeySet,
+                                       allowSha1);
     }
     return 0;
 }

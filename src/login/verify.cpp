@@ -103,7 +103,8 @@ int verifyLogin(VerifiedLogin* login, const std::string& responseXml,
     if (status != 0) return status;
     xmlNode* assertion = singleAssertion(response);
     if (assertion == nullptr) return -10;
-    status = internal::verifyAssertionSignatures(doc.get(), assertion, expected.idpCertificates);
+    status = internal::verifyAssertionSignatures(doc.get(), assertion, expected.idpCertificates,
+                                                 expected.allowSha1);
     if (status == 0) status = internal::checkResponseAddressing(response, expected);
     if (status != 0) return status;
     const long long now = internal::clampToReadableInstants(

@@ -2,6 +2,7 @@
 // element, and only the transforms and algorithms that IdPs use, enforced
 // through xmlsec1's per-context allowlists before anything is computed.
 #include <xmlsec/openssl/crypto.h>
+#include <xmlsec/strings.h>
 #include <xmlsec/transforms.h>
 #include <xmlsec/xmltree.h>
 
@@ -106,6 +107,31 @@ const xmlSecTransformId* allowedSignatureMethods(std::size_t* size) {
     };
     *size = sizeof methods / sizeof methods[0];
     return methods;
+}
+
+namespace {
+
+bool algorithmIs(xmlNode* node, const xmlChar* href) {
+    XmlCharPtr algorithm(xmlGetNoNsProp(node, BAD_CAST "Algorithm"));
+    return algorithm && xmlStrEqual(algorithm.get(), href);
+}
+
+}  // namespace
+
+bool signatureUsesSha1(xmlNode* signature) {
+    xmlNode* signedInfo = xmlSecFindChild(signature, xmlSecNodeSignedInfo, xmlSecDSigNs);
+    if (signedInfo == nullptr) return false;
+    for (xmlNode* child = signedInfo->children; child != nullptr; child = child->next) {
+        if (child->type != XML_ELEMENT_NODE) continue;
+        if (xmlSecCheckNodeName(child, xmlSecNodeSignatureMethod, xmlSecDSigNs) &&
+            (algorithmIs(child, xmlSecHrefRsaSha1) || algorithmIs(child, xmlSecHrefEcdsaSha1)))
+            return true;
+        xmlNode* digest = xmlSecCheckNodeName(child, xmlSecNodeReference, xmlSecDSigNs)
+                              ? xmlSecFindChild(child, xmlSecNodeDigestMethod, xmlSecDSigNs)
+                              : nullptr;
+        if (digest != nullptr && algorithmIs(digest, xmlSecHrefSha1)) return true;
+    }
+    return false;
 }
 
 bool restrictToAllowedAlgorithms(xmlSecDSigCtx* ctx) {

@@ -42,6 +42,12 @@ const xmlSecTransformId* allowedSignatureMethods(std::size_t* size);
 // ignored. False when xmlsec1 could not record the lists.
 bool restrictToAllowedAlgorithms(xmlSecDSigCtx* ctx);
 
+// The signature's SignatureMethod, or a DigestMethod of one of its
+// References, is SHA-1 based (RSA-SHA1, ECDSA-SHA1, SHA-1): allowed by the
+// allowlists for the documented operations and old IdPs, refused by the
+// login unless the host names it.
+bool signatureUsesSha1(xmlNode* signature);
+
 // The signature carries exactly one Reference, and its URI is empty (the
 // whole document, which holds the element) or "#" plus an ID that
 // resolves to the element itself.

@@ -788,7 +788,8 @@ protected:
     // file `name` of the test's directory; its path. With day, every time
     // stamp is moved to that day ("YYYY-MM-DD").
     std::string signedLogin(const std::string& requestId = "_login-request-1",
-                            const std::string& name = "signed.xml", const std::string& day = "") {
+                            const std::string& name = "signed.xml", const std::string& day = "",
+                            corvane_test::SigAlg alg = corvane_test::SigAlg::RsaSha256) {
         std::string xml = corvane_test::readFixture("login-response-template.xml");
         if (!day.empty()) xml = corvane_test::replaceAll(xml, "2024-03-01", day);
         xml = corvane_test::replaceAll(
@@ -797,7 +798,7 @@ protected:
         xml = corvane_test::replaceAll(xml, "{{ASSERTION_SIGNATURE}}", "");
         xml = corvane_test::replaceAll(
             xml, "{{RESPONSE_SIGNATURE}}",
-            corvane_test::signatureTemplate("#_login-response-1", corvane_test::SigAlg::RsaSha256));
+            corvane_test::signatureTemplate("#_login-response-1", alg));
         const std::string in = writeTemp("unsigned.xml", xml);
         const Finished sign = corvane_cli_test::runProcess(
             {CORVANE_CLI_XMLSEC1, "--sign", "--privkey-pem", corvane_test::fixturePath("test-idp-key.pem"),
@@ -1267,6 +1268,20 @@ TEST_F(LoginVerify, ReplayCacheOnRedisRefusesTheSecondRunAndFailsClosedWhenDown)
     EXPECT_EQ(down.exitCode, 12);
     EXPECT_NE(down.err.find("Replay cache on Redis is unavailable: "), std::string::npos)
         << down.err;
+}
+
+TEST_F(LoginVerify, Sha1IsRefusedUnlessAllowed) {
+    std::vector<std::string> args = loginArgs(kSpEntity);
+    args.push_back(signedLogin("_login-request-1", "sha1.xml", "", corvane_test::SigAlg::RsaSha1));
+    const Finished refused = corvane(args);
+    EXPECT_EQ(refused.exitCode, 7);
+    EXPECT_NE(refused.err.find("SAML response signature over the Response uses SHA-1, which is "
+                               "refused unless allowSha1 is set"),
+              std::string::npos)
+        << refused.err;
+    args.insert(args.end() - 1, "--allow-sha1");
+    const Finished allowed = corvane(args);
+    EXPECT_EQ(allowed.exitCode, 0) << allowed.err;
 }
 
 TEST_F(LoginVerify, ReplayCacheUrlMustBeRedis) {

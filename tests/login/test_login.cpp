@@ -299,7 +299,9 @@ TEST_P(HonestLogin, AcceptedWithEveryResultField) {
          ++at)
         ++signatures;
     EXPECT_EQ(signatures, GetParam().mode == Mode::Both ? 2u : 1u);
-    const Outcome o = verify(signedText);
+    LoginExpectations e = expectations();
+    e.allowSha1 = GetParam().alg.method == kRsaSha1.method;
+    const Outcome o = verify(signedText, e);
     expectAccepted(o);
     const VerifiedLogin& l = o.login;
     EXPECT_EQ(l.idpEntityId, kIdp);
@@ -716,6 +718,26 @@ TEST_F(LoginTest, SignatureByAnotherKeyIsRefused) {
                   kResponseNotVerified);
     expectRefused(verify(sign(base(), Mode::Both, kRsaSha256, kOtherKey, kIdpKey)), -7,
                   kAssertionNotVerified);
+}
+
+// SHA-1, as the signature method or a digest, only when named.
+TEST_F(LoginTest, Sha1SignaturesAreRefusedUnlessAllowed) {
+    const Algorithm sha1DigestOnly{kRsaSha256.method, kRsaSha1.digest};
+    const Algorithm sha1MethodOnly{kRsaSha1.method, kRsaSha256.digest};
+    for (const Algorithm& alg : {kRsaSha1, sha1DigestOnly, sha1MethodOnly}) {
+        SCOPED_TRACE(alg.method + " " + alg.digest);
+        for (Mode mode : {Mode::Response, Mode::Assertion}) {
+            const std::string signedText = sign(base(), mode, alg);
+            const char* over = mode == Mode::Response ? "Response" : "Assertion";
+            expectRefused(verify(signedText), -7,
+                          "SAML response signature over the " + std::string(over) +
+                              " uses SHA-1, which is refused unless allowSha1 is set");
+            LoginExpectations allowed = expectations();
+            allowed.allowSha1 = true;
+            expectAccepted(verify(signedText, allowed));
+        }
+    }
+    expectAccepted(verify(sign(base(), Mode::Both, kRsaSha256)));
 }
 
 TEST_F(LoginTest, KeyRolloverAcceptsAnyOneCertificate) {

@@ -45,6 +45,7 @@ const OptionSpec kVerifyOptions[] = {
     {"--acs", &Options::acsUrl, nullptr, false},
     {"--request-id", &Options::requestId, nullptr, false},
     {"--allow-unsolicited", nullptr, &Options::allowUnsolicited, false},
+    {"--allow-sha1", nullptr, &Options::allowSha1, false},
     {"--skew", &Options::skew, nullptr, false},
     {"--now", &Options::now, nullptr, false},
     {"--max-size", &Options::maxSize, nullptr, false},
@@ -102,7 +103,8 @@ const Form kRedirectRequest{{"--standard", "--redirect", "--issuer", "--key", "-
 const Form kPlainVerify{
     {"--nameid-only", "--cert", "--base64"}, {kCert}, "does not go with --nameid-only", false};
 const Form kLoginVerify{{"--cert", "--base64", "--idp", "--audience", "--acs", "--request-id",
-                         "--allow-unsolicited", "--skew", "--now", "--max-size", "--replay-cache",
+                         "--allow-unsolicited", "--allow-sha1", "--skew", "--now", "--max-size",
+                         "--replay-cache",
                          "--json"},
                         {kCert,
                          {"--idp", &Options::idpEntityId, "ENTITY"},

@@ -45,6 +45,7 @@ struct Options {
     std::string skew;  // checked as a number by the command
     std::string now;
     bool allowUnsolicited = false;
+    bool allowSha1 = false;
     std::string replayCache;  // a Redis URL
     std::string maxSize;  // checked as a number by the command
     bool json = false;  // also request

@@ -505,6 +505,7 @@ int runLoginVerify(const Options& options) {
     expectations.acsUrl = options.acsUrl;
     expectations.requestId = options.requestId;
     expectations.allowUnsolicited = options.allowUnsolicited;
+    expectations.allowSha1 = options.allowSha1;
     // Beyond the library's range either way, whatever the width of long.
     expectations.clockSkewSeconds = static_cast<long>(skew < -1 ? -1 : skew > 86401 ? 86401 : skew);
     expectations.now = now;
