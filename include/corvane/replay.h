@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -50,6 +51,18 @@ public:
     // no clock of their own.
     virtual ReplayCheck insertIfAbsent(const std::string& key, long long expiresAt,
                                        long long now) = 0;
+
+    // Records each key as insertIfAbsent does, with one outcome per key in
+    // order: each key on its own is atomic, the keys together are not. A
+    // login records its assertion and its request this way. Caches that
+    // can send several insertions at once override it (Redis: one round
+    // trip for all of them).
+    virtual std::vector<ReplayCheck> insertEachIfAbsent(const std::vector<std::string>& keys,
+                                                        long long expiresAt, long long now) {
+        std::vector<ReplayCheck> checks;
+        for (const std::string& key : keys) checks.push_back(insertIfAbsent(key, expiresAt, now));
+        return checks;
+    }
 };
 
 // The in-process default: entries expire, memory is bounded by maxEntries

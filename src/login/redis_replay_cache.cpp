@@ -112,33 +112,60 @@ std::string contextProblem(const redisContext* context, const char* fallback) {
 // again after any failure left it unusable.
 class Connection {
 public:
-    ReplayCheck insert(const RedisAddress& address, const RedisReplayCacheOptions& options,
-                       const std::string& key, long long expiresAt) {
+    std::vector<ReplayCheck> insert(const RedisAddress& address,
+                                    const RedisReplayCacheOptions& options,
+                                    const std::vector<std::string>& keys, long long expiresAt) {
         std::lock_guard<std::mutex> lock(mutex_);
         const bool wasOpen = context_ != nullptr;
-        ReplayCheck check = attempt(address, options, key, expiresAt);
+        std::vector<ReplayCheck> checks = attempt(address, options, keys, expiresAt);
         // A connection kept open may have been closed by the server or the
         // network meanwhile: one fresh connection is tried before the call
         // fails. Repeating SET NX is safe: when the first one was applied
         // after all, the second finds the key and the login is refused,
         // never accepted twice.
-        if (check.outcome == ReplayOutcome::Unavailable && wasOpen && !context_) {
-            check = attempt(address, options, key, expiresAt);
-        }
-        return check;
+        if (wasOpen && !context_) checks = attempt(address, options, keys, expiresAt);
+        return checks;
     }
 
 private:
-    ReplayCheck attempt(const RedisAddress& address, const RedisReplayCacheOptions& options,
-                        const std::string& key, long long expiresAt) {
-        ReplayCheck check;
-        if (!context_ && !connect(address, options, &check.problem)) return check;
+    // Every key's SET NX written at once, then the replies read in order:
+    // one round trip for all of them.
+    std::vector<ReplayCheck> attempt(const RedisAddress& address,
+                                     const RedisReplayCacheOptions& options,
+                                     const std::vector<std::string>& keys, long long expiresAt) {
+        std::vector<ReplayCheck> checks(keys.size());
+        std::string problem;
+        if (!context_ && !connect(address, options, &problem)) return allUnavailable(keys, problem);
         const long long expiry = expiresAt < 1               ? 1
                                  : expiresAt > kLatestExpiry ? kLatestExpiry
                                                              : expiresAt;
-        RedisReplyPtr reply(static_cast<redisReply*>(redisCommand(
-            context_.get(), "SET %b 1 NX PXAT %lld", key.data(), key.size(), expiry * 1000LL)));
-        return judge(reply.get());
+        for (const std::string& key : keys) {
+            if (redisAppendCommand(context_.get(), "SET %b 1 NX PXAT %lld", key.data(), key.size(),
+                                   expiry * 1000LL) != REDIS_OK) {
+                problem = contextProblem(context_.get(), "cannot write the command");
+                context_.reset();
+                return allUnavailable(keys, problem);
+            }
+        }
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            void* raw = nullptr;
+            const int status = redisGetReply(context_.get(), &raw);
+            RedisReplyPtr reply(static_cast<redisReply*>(raw));
+            checks[i] = judge(status == REDIS_OK ? reply.get() : nullptr);
+            if (!context_) {
+                // The connection is gone: the rest have no answer either.
+                for (std::size_t j = i + 1; j < keys.size(); ++j) checks[j].problem = checks[i].problem;
+                break;
+            }
+        }
+        return checks;
+    }
+
+    static std::vector<ReplayCheck> allUnavailable(const std::vector<std::string>& keys,
+                                                   const std::string& problem) {
+        std::vector<ReplayCheck> checks(keys.size());
+        for (ReplayCheck& check : checks) check.problem = problem;
+        return checks;
     }
 
     bool connect(const RedisAddress& address, const RedisReplayCacheOptions& options,
@@ -220,9 +247,16 @@ public:
           connections_(static_cast<std::size_t>(options.connections)) {}
 
     // Redis keeps its own clock for the entries' expiry; now is not needed.
-    ReplayCheck insertIfAbsent(const std::string& key, long long expiresAt, long long) override {
+    ReplayCheck insertIfAbsent(const std::string& key, long long expiresAt, long long now) override {
+        return insertEachIfAbsent({key}, expiresAt, now).front();
+    }
+
+    std::vector<ReplayCheck> insertEachIfAbsent(const std::vector<std::string>& keys,
+                                                long long expiresAt, long long) override {
+        std::vector<std::string> prefixed;
+        for (const std::string& key : keys) prefixed.push_back(options_.keyPrefix + key);
         Connection& connection = connections_[next_++ % connections_.size()];
-        return connection.insert(address_, options_, options_.keyPrefix + key, expiresAt);
+        return connection.insert(address_, options_, prefixed, expiresAt);
     }
 
 private:

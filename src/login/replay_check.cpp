@@ -1,6 +1,8 @@
 // One-time use of a verified login: its assertion and the request it
 // answers are recorded in the replay cache, each once, before the login is
 // handed out.
+#include <vector>
+
 #include <openssl/evp.h>
 
 #include "Corvane.h"
@@ -19,6 +21,7 @@ const char kRequestAnsweredBefore[] =
 const char kUnavailableAccepted[] =
     "Login accepted without a replay check, as allowed while the cache is unavailable: %s";
 const char kNoKey[] = "Replay cache key could not be computed";
+const char kWrongAnswers[] = "Replay cache gave %zu answers for %zu keys";
 
 // The longest an entry is kept, from now: what one login may cost the
 // cache, whatever validity the IdP gave its assertion.
@@ -45,6 +48,17 @@ std::string replayKey(const char* kind, const std::string& idp, const std::strin
     return key;
 }
 
+// The replay's message for keys[index] of a login (0: its assertion,
+// 1: its request), naming the ID (escaped: it is the response's).
+void reportReplay(std::size_t index, const VerifiedLogin& login) {
+    if (index == 0) {
+        CorvaneBase::setErrorMessage(kAssertionReplayed, escapedForMessage(login.assertionId).c_str());
+    } else {
+        CorvaneBase::setErrorMessage(kRequestAnsweredBefore,
+                                     escapedForMessage(login.inResponseTo).c_str());
+    }
+}
+
 // The cache of every verification that names none.
 ReplayCache& processReplayCache() {
     static const std::shared_ptr<ReplayCache> cache = newInProcessReplayCache();
@@ -53,15 +67,9 @@ ReplayCache& processReplayCache() {
 
 enum class Recorded { FirstUse, Replayed, Failed };
 
-// One insertion; for Failed, the cache's message has been set (unless the
-// host allowed an unavailable cache, which makes it a logged FirstUse).
-Recorded record(ReplayCache& cache, const std::string& key, long long expiresAt, long long now,
-                const LoginExpectations& expected) {
-    if (key.empty()) {
-        CorvaneBase::setErrorMessage(kNoKey);
-        return Recorded::Failed;
-    }
-    const ReplayCheck check = cache.insertIfAbsent(key, expiresAt, now);
+// What one insertion found; for Failed, the cache's message has been set
+// (an unavailable cache the host allowed is a FirstUse after a log line).
+Recorded judged(const ReplayCheck& check, const LoginExpectations& expected) {
     switch (check.outcome) {
         case ReplayOutcome::FirstUse:
             return Recorded::FirstUse;
@@ -80,18 +88,6 @@ Recorded record(ReplayCache& cache, const std::string& key, long long expiresAt,
     return Recorded::Failed;
 }
 
-int statusOf(Recorded recorded) {
-    switch (recorded) {
-        case Recorded::FirstUse:
-            return 0;
-        case Recorded::Replayed:
-            return toInt(Status::ProfileRefused);
-        case Recorded::Failed:
-            break;
-    }
-    return toInt(Status::ReplayCacheFailed);
-}
-
 }  // namespace
 
 int recordFirstUse(const VerifiedLogin& login, const LoginExpectations& expected, long long now) {
@@ -101,21 +97,34 @@ int recordFirstUse(const VerifiedLogin& login, const LoginExpectations& expected
     // longer than the cap.
     long long expiresAt = login.assertionExpiry + expected.clockSkewSeconds;
     if (expiresAt - now > kMaxRecordSeconds) expiresAt = now + kMaxRecordSeconds;
-    Recorded recorded = record(cache, replayKey("assertion", login.idpEntityId, login.assertionId),
-                               expiresAt, now, expected);
-    if (recorded == Recorded::Replayed) {
-        CorvaneBase::setErrorMessage(kAssertionReplayed,
-                                     escapedForMessage(login.assertionId).c_str());
-    }
-    if (recorded == Recorded::FirstUse && !login.inResponseTo.empty()) {
-        recorded = record(cache, replayKey("request", login.idpEntityId, login.inResponseTo),
-                          expiresAt, now, expected);
-        if (recorded == Recorded::Replayed) {
-            CorvaneBase::setErrorMessage(kRequestAnsweredBefore,
-                                         escapedForMessage(login.inResponseTo).c_str());
+    // The assertion, then the request it answers: one insertion call, so a
+    // shared cache answers both in one round trip.
+    std::vector<std::string> keys = {replayKey("assertion", login.idpEntityId, login.assertionId)};
+    if (!login.inResponseTo.empty())
+        keys.push_back(replayKey("request", login.idpEntityId, login.inResponseTo));
+    for (const std::string& key : keys) {
+        if (key.empty()) {
+            CorvaneBase::setErrorMessage(kNoKey);
+            return toInt(Status::ReplayCacheFailed);
         }
     }
-    return statusOf(recorded);
+    const std::vector<ReplayCheck> checks = cache.insertEachIfAbsent(keys, expiresAt, now);
+    if (checks.size() != keys.size()) {
+        CorvaneBase::setErrorMessage(kWrongAnswers, checks.size(), keys.size());
+        return toInt(Status::ReplayCacheFailed);
+    }
+    for (std::size_t i = 0; i < checks.size(); ++i) {
+        switch (judged(checks[i], expected)) {
+            case Recorded::FirstUse:
+                continue;
+            case Recorded::Replayed:
+                reportReplay(i, login);
+                return toInt(Status::ProfileRefused);
+            case Recorded::Failed:
+                return toInt(Status::ReplayCacheFailed);
+        }
+    }
+    return 0;
 }
 
 }  // namespace internal

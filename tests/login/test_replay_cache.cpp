@@ -262,6 +262,37 @@ TEST_F(RedisReplayCacheTest, FailsClosedWhileTheServerIsDownAndRecoversWhenItIsB
     EXPECT_EQ(insert(*cache, "while-down", inAMinute()), ReplayOutcome::SeenBefore);
 }
 
+std::vector<ReplayOutcome> outcomes(const std::vector<ReplayCheck>& checks) {
+    std::vector<ReplayOutcome> found;
+    for (const ReplayCheck& check : checks) found.push_back(check.outcome);
+    return found;
+}
+
+// Several keys in one call (one round trip on Redis): each answered in
+// order, a key repeated within the call seen by its second insertion.
+TEST_F(RedisReplayCacheTest, SeveralKeysInOneCallAreAnsweredInOrder) {
+    auto cache = redisCache(server_.url());
+    auto inProcess = corvane::newInProcessReplayCache();
+    ASSERT_TRUE(cache);
+    const std::vector<std::string> keys = {"batch-a", "batch-b", "batch-a"};
+    const std::vector<ReplayOutcome> first = {ReplayOutcome::FirstUse, ReplayOutcome::FirstUse,
+                                              ReplayOutcome::SeenBefore};
+    EXPECT_EQ(outcomes(cache->insertEachIfAbsent(keys, inAMinute(), kNow)), first);
+    EXPECT_EQ(outcomes(inProcess->insertEachIfAbsent(keys, inAMinute(), kNow)), first);
+    const std::vector<ReplayOutcome> again(3, ReplayOutcome::SeenBefore);
+    EXPECT_EQ(outcomes(cache->insertEachIfAbsent(keys, inAMinute(), kNow)), again);
+    EXPECT_TRUE(cache->insertEachIfAbsent({}, inAMinute(), kNow).empty());
+    server_.stop();
+    const std::vector<ReplayCheck> down =
+        cache->insertEachIfAbsent({"batch-c", "batch-d"}, inAMinute(), kNow);
+    ASSERT_EQ(down.size(), 2u);
+    for (const ReplayCheck& check : down) {
+        EXPECT_EQ(check.outcome, ReplayOutcome::Unavailable);
+        EXPECT_EQ(check.problem.rfind("Replay cache on Redis is unavailable: ", 0), 0u)
+            << check.problem;
+    }
+}
+
 TEST(RedisReplayCachePassword, AuthenticatesWithItsPasswordAndFailsClosedWithout) {
     corvane_test::RedisServer server({"--requirepass", "test-only-password"});
     ASSERT_TRUE(server.start());
