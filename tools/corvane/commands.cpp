@@ -65,19 +65,38 @@ bool startLibrary(LibrarySession& session, const std::string& command, int verbo
 
 // The response text: the input itself when it is XML, else its base64
 // decoding; false after the problem was reported.
-bool responseXml(const Options& options, std::string& xml, int& exitCode) {
+// What verify was given to read: its text, the words that name it in
+// messages, and whether it is XML as it stands.
+struct ResponseInput {
+    std::string text;
+    std::string name;
+    bool isXml = false;
+};
+
+// Reads the response file (or standard input); false after the problem
+// (unreadable, empty) was reported.
+bool readResponseInput(const Options& options, ResponseInput& in, int& exitCode) {
     const std::string path = options.responseGiven ? options.responseFile : "-";
-    const std::string input = path == "-" ? "response (standard input)" : "response " + path;
+    in.name = path == "-" ? "response (standard input)" : "response " + path;
     ReadResult response = readInput(path);
     if (!response.ok) {
-        exitCode = inputProblem(kVerifyName, input, response.problem);
+        exitCode = inputProblem(kVerifyName, in.name, response.problem);
         return false;
     }
     if (isBlank(response.text)) {
-        exitCode = inputProblem(kVerifyName, input, "is empty");
+        exitCode = inputProblem(kVerifyName, in.name, "is empty");
         return false;
     }
-    if (!options.base64 && looksLikeXml(response.text)) {
+    in.isXml = !options.base64 && looksLikeXml(response.text);
+    in.text.swap(response.text);
+    return true;
+}
+
+bool responseXml(const Options& options, std::string& xml, int& exitCode) {
+    ResponseInput response;
+    if (!readResponseInput(options, response, exitCode)) return false;
+    const std::string& input = response.name;
+    if (response.isXml) {
         xml.swap(response.text);
         return true;
     }
@@ -430,18 +449,10 @@ int runMetadata(const Options& options) {
 // '%'); false after the problem was reported.
 bool loginResponseXml(const Options& options, std::size_t maxBytes, std::string& xml,
                       int& exitCode) {
-    const std::string path = options.responseGiven ? options.responseFile : "-";
-    const std::string input = path == "-" ? "response (standard input)" : "response " + path;
-    ReadResult response = readInput(path);
-    if (!response.ok) {
-        exitCode = inputProblem(kVerifyName, input, response.problem);
-        return false;
-    }
-    if (isBlank(response.text)) {
-        exitCode = inputProblem(kVerifyName, input, "is empty");
-        return false;
-    }
-    if (!options.base64 && looksLikeXml(response.text)) {
+    ResponseInput response;
+    if (!readResponseInput(options, response, exitCode)) return false;
+    const std::string& input = response.name;
+    if (response.isXml) {
         xml.swap(response.text);
         return true;
     }
