@@ -6,7 +6,12 @@
 //   StartupFailed  no Library (or initHelper) holds the libraries started
 //   NotAuthentic   no signature, a signature that does not verify with any
 //                  of the IdP certificates, a signature that does not cover
-//                  the assertion, or IDs that are not unique
+//                  the assertion, or IDs that are not unique; encrypted
+//                  content that is refused (an algorithm not allowed, a
+//                  CipherReference, a key not found) or does not decrypt
+//                  ("SAML EncryptedAssertion could not be decrypted with
+//                  the SP decryption keys", whatever the reason), or
+//                  AES-CBC without a Response signature
 //   Unusable       not a usable document: not well-formed, not one plain
 //                  UTF-8 document (DTD, processing instructions, trailing
 //                  content, NUL, other encodings), nested too deeply; for
@@ -15,7 +20,9 @@
 //   BadOptions     the expectations are incomplete: no IdP entity ID,
 //                  certificate, SP entity ID or ACS URL, neither a request
 //                  ID nor allowUnsolicited, or a clock skew outside 0 to
-//                  86400 seconds
+//                  86400 seconds, an SP decryption key that is null or
+//                  not private; also a response with encrypted content
+//                  when no SP decryption key is given
 //   ProfileRefused authentic, but the profile refuses it: version, status,
 //                  issuer, destination, InResponseTo, number of assertions,
 //                  subject confirmation, conditions, audience,
@@ -79,6 +86,26 @@ struct LoginExpectations {
     // WARNING: SHA-1 is broken for collisions; refused by default
     // (NotAuthentic).
     bool allowSha1 = false;
+    // The SP's private keys (Key::loadPrivateKey) for encrypted content:
+    // an EncryptedAssertion, and EncryptedID and EncryptedAttribute inside
+    // the assertion. Several keys serve a rollover: the key whose
+    // certificate the EncryptedKey names is used, else each in turn. With
+    // none, a response with encrypted content is refused (BadOptions).
+    // Accepted: AES-GCM always; AES-CBC under a signed Response (or see
+    // below); the key transported by RSA-OAEP (rsa-oaep-mgf1p or XML
+    // Encryption 1.1 rsa-oaep). RSA-1.5, 3DES and every other algorithm
+    // are refused. Every decryption failure (wrong key, padding, GCM tag,
+    // a plaintext that is not one saml:Assertion) gives one status and one
+    // message, so no answer tells an attacker which it was.
+    std::vector<KeyPtr> spDecryptionKeys;
+    // Relaxation: accept an assertion encrypted with AES-CBC in a response
+    // that carries no Response signature (its own assertion signature is
+    // still required), for IdPs that sign only the assertion.
+    // WARNING: without a signature over the cipher text, an attacker can
+    // change it at will and learn the plaintext from the answers (the 2011
+    // attack on XML Encryption with CBC). Prefer asking the IdP to sign the
+    // Response or to use AES-GCM.
+    bool allowCbcWithoutResponseSignature = false;
     // Tolerated clock difference, in seconds (0 to 86400), on every time
     // check.
     long clockSkewSeconds = 180;
@@ -137,11 +164,15 @@ struct VerifiedLogin {
     // The request this login answers (LoginExpectations::requestId); empty
     // for an unsolicited login.
     std::string inResponseTo;
+    // True when the assertion came as an EncryptedAssertion.
+    bool assertionEncrypted = false;
 };
 
 // Verifies a SAML 2.0 Response (the XML text) against the expectations:
 // the response is Version 2.0 with a Success status; it holds exactly one
-// saml:Assertion (an EncryptedAssertion is refused) of Version 2.0; the
+// saml:Assertion or saml:EncryptedAssertion (decrypted with
+// spDecryptionKeys into a document of its own, only after the Response
+// signature, when present, verified) of Version 2.0; the
 // Response signed over its root, or the Assertion signed over its own ID,
 // or both, verify with one of the certificates (every signature present
 // must verify); each signature carries one same-document Reference and

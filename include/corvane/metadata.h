@@ -21,12 +21,20 @@ struct SpMetadataOptions {
     std::string nameIdFormat;
     bool authnRequestsSigned = true;
     bool wantAssertionsSigned = true;
+    // The certificate IdPs encrypt assertions to (its private key goes in
+    // LoginExpectations::spDecryptionKeys); null: none is offered. It may
+    // be spKey itself or a key of its own (loadCertificate or
+    // loadPrivateKey with its certificate).
+    KeyPtr encryptionCertificate;
 };
 
 // md:EntityDescriptor with one md:SPSSODescriptor (AuthnRequestsSigned,
 // WantAssertionsSigned, protocolSupportEnumeration of SAML 2.0), a signing
 // md:KeyDescriptor with the certificate of spKey (from loadPrivateKey with
-// its certificate, or loadCertificate), md:NameIDFormat and the HTTP-POST
+// its certificate, or loadCertificate), with encryptionCertificate an
+// encryption md:KeyDescriptor listing md:EncryptionMethod aes256-gcm,
+// aes128-gcm, XML Encryption 1.1 rsa-oaep and rsa-oaep-mgf1p in that order
+// of preference, md:NameIDFormat and the HTTP-POST
 // md:AssertionConsumerService with index 0, isDefault true. Unusable when
 // spKey has no certificate or building failed, BadOptions for unusable
 // options, StartupFailed without a started Library. Threads: any.

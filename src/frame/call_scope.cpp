@@ -55,7 +55,9 @@ void unregisterLogSink(const void* owner) {
     sinksHolder() = next;
 }
 
-CallScope::CallScope() : m_outer(t_currentScope) { t_currentScope = this; }
+CallScope::CallScope(Delivery delivery) : m_outer(t_currentScope), m_delivery(delivery) {
+    t_currentScope = this;
+}
 
 CallScope::~CallScope() {
     CORVANE_ASSERT(t_currentScope == this);
@@ -89,6 +91,10 @@ bool CallScope::deliverLog(int level, const std::string& message) {
 // The first description is the call's message: it comes from the check
 // that detected the failure. Later ones add context and go to the log.
 void CallScope::error(const std::string& message) {
+    if (m_delivery == Delivery::DetailsOnly) {
+        log(3, message);
+        return;
+    }
     if (!m_described) {
         m_message = message;
         m_described = true;
@@ -98,6 +104,7 @@ void CallScope::error(const std::string& message) {
 }
 
 void CallScope::log(int level, const std::string& message) {
+    if (m_delivery == Delivery::DetailsOnly) level = 3;
     if (level == 1 && m_firstLoggedError.empty()) m_firstLoggedError = message;
     const std::shared_ptr<const Sinks> sinks = currentSinks();
     for (const SinkEntry& entry : *sinks) entry.sink(level, message);

@@ -17,7 +17,12 @@ namespace internal {
 
 class CallScope {
 public:
-    CallScope();
+    // ToCall: the call's message and log lines, as above. DetailsOnly: for
+    // work whose failures must all look alike to the caller (decryption),
+    // every description and log line goes to the sinks at level 3 only and
+    // none becomes a message.
+    enum class Delivery { ToCall, DetailsOnly };
+    explicit CallScope(Delivery delivery = Delivery::ToCall);
     ~CallScope();
     CallScope(const CallScope&) = delete;
     CallScope& operator=(const CallScope&) = delete;
@@ -51,6 +56,7 @@ private:
     void log(int level, const std::string& message);
 
     CallScope* const m_outer;
+    const Delivery m_delivery;
     std::string m_message;
     bool m_described = false;
     std::string m_firstLoggedError;

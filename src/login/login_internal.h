@@ -5,18 +5,53 @@
 #include <libxml/tree.h>
 
 #include "corvane/login.h"
+#include "frame/handles.h"
+#include "xmldsig/verifier.h"
 
 namespace corvane {
 namespace internal {
 
+// Every ID (an ID attribute without namespace, or xml:id) of the document
+// is unique and every ds:Signature stands directly under the root or an
+// Assertion; otherwise -7 after one message.
+int checkDocumentStructure(xmlDoc* doc);
+
+// The signature directly under element, when there is one: it refers to
+// element alone (Reference "" or "#" + its ID) and verifies with one of
+// the keys; SHA-1 is refused unless allowSha1. 0 when there is none or it
+// verifies, else -7 after one message.
+int verifyOwnSignature(xmlDoc* doc, xmlNode* element, const KeySet& keys, bool allowSha1);
+bool carriesOwnSignature(xmlNode* element);
+// -7 after the message that neither the Response nor the Assertion is signed.
+int refuseUnsigned();
+
 // 0 when the assertion is covered by verified signatures: the Response's
-// (a ds:Signature directly under the root, Reference to the root) or the
-// Assertion's (directly under it, Reference to its own ID), or both, each
-// present one verifying with one of the keys. IDs must be unique in the
-// document. Otherwise -7 after one message.
-// A signature using SHA-1 is refused (-7) unless allowSha1.
-int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
-                              const std::vector<KeyPtr>& keys, bool allowSha1);
+// or the Assertion's own, or both, each present one verifying (see
+// verifyOwnSignature), in a document that passes checkDocumentStructure.
+// Otherwise -7 after one message.
+int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion, const KeySet& keys, bool allowSha1);
+
+// The assertion a login reads, authenticated: the one in the response
+// document, or the decrypted one in a document of its own.
+struct AuthenticAssertion {
+    xmlNode* assertion = nullptr;
+    XmlDocPtr decryptedDocument;  // owns the assertion when it came encrypted
+    bool encrypted = false;
+};
+
+// The response's one saml:Assertion or saml:EncryptedAssertion (exactly
+// one of the two, directly under the response), with the signatures that
+// make it authentic verified; an encrypted one is decrypted only after
+// the Response signature, when present, verified. 0, or -7 (NotAuthentic,
+// one message for every decryption failure), -9 (no SP decryption key) or
+// -10 (not exactly one assertion) after one message.
+int authenticAssertion(xmlDoc* doc, const LoginExpectations& expected, AuthenticAssertion* out);
+
+// Replaces the authenticated assertion's saml:EncryptedID and
+// saml:EncryptedAttribute elements by what they decrypt to (a saml:NameID,
+// a saml:Attribute); their cipher text was covered by the signature
+// already verified. 0, or -7 / -9 as authenticAssertion says.
+int decryptIdentifiersInPlace(xmlNode* assertion, const LoginExpectations& expected);
 
 // Response-level profile rules, each 0 or -10 after one message: Version
 // and a Success status; Destination, Issuer and InResponseTo.

@@ -115,34 +115,38 @@ int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature, c
 
 }  // namespace
 
-int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
-                              const std::vector<KeyPtr>& keys, bool allowSha1) {
-    xmlNode* response = xmlDocGetRootElement(doc);
+int checkDocumentStructure(xmlDoc* doc) {
     std::string problem;
-    if (!documentStructureSound(response, &problem)) {
-        // The problem quotes an ID or an element name from the response.
-        CorvaneBase::setErrorMessage("%s", escapedForMessage(problem).c_str());
-        return -7;
-    }
-    xmlNode* responseSignature = firstChildElement(response, kDsigNs, "Signature");
-    xmlNode* assertionSignature = firstChildElement(assertion, kDsigNs, "Signature");
-    if (responseSignature == nullptr && assertionSignature == nullptr) {
-        CorvaneBase::setErrorMessage(kNotSigned);
-        return -7;
-    }
-    registerId(doc, response);
-    registerId(doc, assertion);
-    const KeySet verificationKeySet = verificationKeys(keys);
-    if (responseSignature != nullptr) {
-        const int status =
-            verifyAttachedSignature(doc, response, responseSignature, verificationKeySet, allowSha1);
-        if (status != 0) return status;
-    }
-    if (assertionSignature != nullptr) {
-        return verifyAttachedSignature(doc, assertion, assertionSignature, verificationKeySet,
-                                       allowSha1);
-    }
-    return 0;
+    if (documentStructureSound(xmlDocGetRootElement(doc), &problem)) return 0;
+    // The problem quotes an ID or an element name from the response.
+    CorvaneBase::setErrorMessage("%s", escapedForMessage(problem).c_str());
+    return -7;
+}
+
+int verifyOwnSignature(xmlDoc* doc, xmlNode* element, const KeySet& keys, bool allowSha1) {
+    xmlNode* signature = firstChildElement(element, kDsigNs, "Signature");
+    if (signature == nullptr) return 0;
+    registerId(doc, element);
+    return verifyAttachedSignature(doc, element, signature, keys, allowSha1);
+}
+
+bool carriesOwnSignature(xmlNode* element) {
+    return firstChildElement(element, kDsigNs, "Signature") != nullptr;
+}
+
+int refuseUnsigned() {
+    CorvaneBase::setErrorMessage(kNotSigned);
+    return -7;
+}
+
+int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion, const KeySet& keys, bool allowSha1) {
+    xmlNode* response = xmlDocGetRootElement(doc);
+    int status = checkDocumentStructure(doc);
+    if (status != 0) return status;
+    if (!carriesOwnSignature(response) && !carriesOwnSignature(assertion)) return refuseUnsigned();
+    status = verifyOwnSignature(doc, response, keys, allowSha1);
+    if (status == 0) status = verifyOwnSignature(doc, assertion, keys, allowSha1);
+    return status;
 }
 
 }  // namespace internal

@@ -29,8 +29,8 @@ const char kBadSkew[] =
     "Login expectations are not usable: the clock skew must be 0 to %ld seconds";
 const long kMaxClockSkewSeconds = 86400;
 const char kNotResponse[] = "SAML token is not a SAML 2.0 protocol Response";
-const char kEncrypted[] = "SAML response carries an EncryptedAssertion, which is not supported";
-const char kAssertionCount[] = "SAML response carries %d assertions, not exactly one";
+const char kUnusableDecryptionKey[] =
+    "Login expectations are not usable: an SP decryption key is null or holds no private key";
 
 int checkExpectations(const LoginExpectations& expected) {
     const char* missing = nullptr;
@@ -49,6 +49,12 @@ int checkExpectations(const LoginExpectations& expected) {
         CorvaneBase::setErrorMessage(kIncomplete, missing);
         return -9;
     }
+    for (const KeyPtr& key : expected.spDecryptionKeys) {
+        if (!key || !key->hasPrivateKey()) {
+            CorvaneBase::setErrorMessage(kUnusableDecryptionKey);
+            return -9;
+        }
+    }
     if (expected.requestId.empty() && !expected.allowUnsolicited) {
         CorvaneBase::setErrorMessage(kNoRequestRule);
         return -9;
@@ -58,23 +64,6 @@ int checkExpectations(const LoginExpectations& expected) {
         return -9;
     }
     return 0;
-}
-
-// The one saml:Assertion directly under the response, or null after one
-// message.
-xmlNode* singleAssertion(xmlNode* response) {
-    using internal::childElements;
-    if (!childElements(response, internal::kSamlAssertionNs, "EncryptedAssertion").empty()) {
-        CorvaneBase::setErrorMessage(kEncrypted);
-        return nullptr;
-    }
-    const std::vector<xmlNode*> assertions =
-        childElements(response, internal::kSamlAssertionNs, "Assertion");
-    if (assertions.size() != 1) {
-        CorvaneBase::setErrorMessage(kAssertionCount, static_cast<int>(assertions.size()));
-        return nullptr;
-    }
-    return assertions.front();
 }
 
 // The whole verification, with a status; *login written only on success.
@@ -101,21 +90,21 @@ int verifyLogin(VerifiedLogin* login, const std::string& responseXml,
     // it stands. Everything else is read only once the signatures hold.
     status = internal::checkResponseStatus(response);
     if (status != 0) return status;
-    xmlNode* assertion = singleAssertion(response);
-    if (assertion == nullptr) return -10;
-    status = internal::verifyAssertionSignatures(doc.get(), assertion, expected.idpCertificates,
-                                                 expected.allowSha1);
+    internal::AuthenticAssertion authentic;
+    status = internal::authenticAssertion(doc.get(), expected, &authentic);
     if (status == 0) status = internal::checkResponseAddressing(response, expected);
+    if (status == 0) status = internal::decryptIdentifiersInPlace(authentic.assertion, expected);
     if (status != 0) return status;
     const long long now = internal::clampToReadableInstants(
         expected.now >= 0 ? expected.now : static_cast<long long>(std::time(nullptr)));
     VerifiedLogin verified;
-    status = internal::readCheckedAssertion(assertion, expected, now, &verified);
+    status = internal::readCheckedAssertion(authentic.assertion, expected, now, &verified);
     if (status != 0) return status;
-    verified.inResponseTo = internal::answeredRequest(response, assertion, expected);
+    verified.inResponseTo = internal::answeredRequest(response, authentic.assertion, expected);
+    verified.assertionEncrypted = authentic.encrypted;
     status = internal::recordFirstUse(verified, expected, now);
     if (status != 0) return status;
-    *login = verified;
+    *login = std::move(verified);
     return 0;
 }
 
@@ -123,9 +112,8 @@ int verifyLogin(VerifiedLogin* login, const std::string& responseXml,
 
 Result<VerifiedLogin> verifyLoginResponse(const std::string& responseXml,
                                           const LoginExpectations& expectations) {
-    return internal::runCall<VerifiedLogin>([&](VerifiedLogin* login) {
-        return verifyLogin(login, responseXml, expectations);
-    });
+    return internal::runCall<VerifiedLogin>(
+        [&](VerifiedLogin* login) { return verifyLogin(login, responseXml, expectations); });
 }
 
 }  // namespace corvane

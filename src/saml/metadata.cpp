@@ -20,6 +20,17 @@ const char kEntityIdTooLong[] = "Metadata entityID is longer than 1024 character
 const char kMissingAcsUrl[] = "Metadata AssertionConsumerService Location is empty";
 const char kNotXmlText[] = "Metadata %s holds characters that XML can not carry";
 const char kNoCertificate[] = "SP key holds no certificate for metadata";
+const char kNoEncryptionCertificate[] = "SP encryption key holds no certificate for metadata";
+
+// The encryption methods the SP offers, in its order of preference: the
+// data algorithms and key transports its login decrypts, AES-GCM first
+// (CBC is accepted from IdPs but never offered).
+const char* const kOfferedEncryptionMethods[] = {
+    "http://www.w3.org/2009/xmlenc11#aes256-gcm",
+    "http://www.w3.org/2009/xmlenc11#aes128-gcm",
+    "http://www.w3.org/2009/xmlenc11#rsa-oaep",
+    "http://www.w3.org/2001/04/xmlenc#rsa-oaep-mgf1p",
+};
 const char kCannotBuild[] = "Can not build metadata document";
 const char kCannotSerialize[] = "Can not serialize metadata document";
 
@@ -65,23 +76,42 @@ int checkOptions(const SpMetadataOptions& o, const Key& key) {
         CorvaneBase::setErrorMessage(kNoCertificate);
         return kUnusable;
     }
+    if (o.encryptionCertificate && !o.encryptionCertificate->hasCertificate()) {
+        CorvaneBase::setErrorMessage(kNoEncryptionCertificate);
+        return kUnusable;
+    }
     return kOk;
 }
 
 const char* boolText(bool value) { return value ? "true" : "false"; }
 
-// md:KeyDescriptor use="signing" with ds:KeyInfo/ds:X509Data/
+// md:KeyDescriptor with the use given and ds:KeyInfo/ds:X509Data/
 // ds:X509Certificate, the ds namespace declared on KeyInfo.
-bool addSigningKeyDescriptor(xmlNode* descriptor, xmlNs* md, const Key& key) {
+xmlNode* addKeyDescriptor(xmlNode* descriptor, xmlNs* md, const char* use, const Key& key) {
     xmlNode* keyDescriptor = internal::addElement(descriptor, md, "KeyDescriptor");
-    if (!internal::addAttribute(keyDescriptor, "use", "signing")) return false;
+    if (!internal::addAttribute(keyDescriptor, "use", use)) return nullptr;
     xmlNode* keyInfo = internal::addElement(keyDescriptor, nullptr, "KeyInfo");
     xmlNs* ds = keyInfo ? xmlNewNs(keyInfo, xmlSecDSigNs, BAD_CAST "ds") : nullptr;
-    if (ds == nullptr) return false;
+    if (ds == nullptr) return nullptr;
     xmlSetNs(keyInfo, ds);
     xmlNode* x509Data = internal::addElement(keyInfo, ds, "X509Data");
-    return internal::addTextElement(x509Data, ds, "X509Certificate", key.certificateBase64()) !=
-           nullptr;
+    if (!internal::addTextElement(x509Data, ds, "X509Certificate", key.certificateBase64()))
+        return nullptr;
+    return keyDescriptor;
+}
+
+// The encryption KeyDescriptor, when the options give a certificate for
+// it, with an md:EncryptionMethod for each offered algorithm.
+bool addEncryptionKeyDescriptor(xmlNode* descriptor, xmlNs* md, const SpMetadataOptions& o) {
+    if (!o.encryptionCertificate) return true;
+    xmlNode* keyDescriptor =
+        addKeyDescriptor(descriptor, md, "encryption", *o.encryptionCertificate);
+    if (keyDescriptor == nullptr) return false;
+    for (const char* algorithm : kOfferedEncryptionMethods) {
+        xmlNode* method = internal::addElement(keyDescriptor, md, "EncryptionMethod");
+        if (!internal::addAttribute(method, "Algorithm", algorithm)) return false;
+    }
+    return true;
 }
 
 bool addAssertionConsumerService(xmlNode* descriptor, xmlNs* md, const std::string& acsUrl) {
@@ -100,8 +130,10 @@ bool addSpSsoDescriptor(xmlNode* entity, xmlNs* md, const SpMetadataOptions& o, 
                                            boolText(o.authnRequestsSigned)) &&
                     internal::addAttribute(descriptor, "WantAssertionsSigned",
                                            boolText(o.wantAssertionsSigned)) &&
-                    internal::addAttribute(descriptor, "protocolSupportEnumeration", internal::kSamlProtocolNs) &&
-                    addSigningKeyDescriptor(descriptor, md, key);
+                    internal::addAttribute(descriptor, "protocolSupportEnumeration",
+                                           internal::kSamlProtocolNs) &&
+                    addKeyDescriptor(descriptor, md, "signing", key) != nullptr &&
+                    addEncryptionKeyDescriptor(descriptor, md, o);
     if (!ok) return false;
     if (!o.nameIdFormat.empty() &&
         !internal::addTextElement(descriptor, md, "NameIDFormat", o.nameIdFormat)) {

@@ -39,8 +39,7 @@ UniquePtr<X509> firstCertificate(const std::string& pem) {
     UniquePtr<BIO> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     if (!bio) return nullptr;
     ERR_set_mark();
-    UniquePtr<X509> cert(
-        PEM_read_bio_X509(bio.get(), nullptr, refusePassword, nullptr));
+    UniquePtr<X509> cert(PEM_read_bio_X509(bio.get(), nullptr, refusePassword, nullptr));
     ERR_pop_to_mark();
     return cert;
 }
@@ -50,7 +49,8 @@ std::string derInBase64(X509* cert) {
     unsigned char* raw = nullptr;
     const int size = i2d_X509(cert, &raw);
     // OPENSSL_free is a macro: this one buffer gets its own release.
-    const std::unique_ptr<unsigned char, void (*)(void*)> der(raw, [](void* p) { OPENSSL_free(p); });
+    const std::unique_ptr<unsigned char, void (*)(void*)> der(raw,
+                                                              [](void* p) { OPENSSL_free(p); });
     if (size <= 0 || !der) return std::string();
     return internal::base64Encode(std::string(reinterpret_cast<const char*>(der.get()),
                                               static_cast<std::string::size_type>(size)));
@@ -98,8 +98,8 @@ namespace internal {
 struct KeyAccess {
     static xmlSecKey* value(const Key& key) { return key.m_impl->value.get(); }
     static KeyPtr make(XmlSecKeyPtr value, bool privateKey, const std::string& certificate) {
-        return KeyPtr(new Key(std::unique_ptr<Key::Impl>(
-            new Key::Impl(std::move(value), privateKey, certificate))));
+        return KeyPtr(new Key(
+            std::unique_ptr<Key::Impl>(new Key::Impl(std::move(value), privateKey, certificate))));
     }
 };
 
@@ -152,8 +152,8 @@ KeyPtr loadCertificate(const std::string& pem, KeyStrength strength) {
 }
 
 // A loaded key as a result: Unusable with the loader's message.
-Result<KeyPtr> keyResult(KeyPtr (*load)(const std::string&, KeyStrength),
-                         const std::string& pem, KeyStrength strength) {
+Result<KeyPtr> keyResult(KeyPtr (*load)(const std::string&, KeyStrength), const std::string& pem,
+                         KeyStrength strength) {
     return runCall<KeyPtr>([&](KeyPtr* key) {
         *key = load(pem, strength);
         return *key ? 0 : -8;
@@ -186,6 +186,10 @@ xmlSecKey* newKeyValueCopy(xmlSecKey* key) {
 }
 
 xmlSecKey* newKeyValueCopy(const Key& key) { return newKeyValueCopy(KeyAccess::value(key)); }
+
+EVP_PKEY* privateKeyOf(const Key& key) {
+    return key.hasPrivateKey() ? evpOf(KeyAccess::value(key)) : nullptr;
+}
 
 }  // namespace internal
 }  // namespace corvane

@@ -8,6 +8,7 @@
 #include <string>
 
 #include <libxml/tree.h>
+#include <openssl/evp.h>
 #include <xmlsec/keys.h>
 #include <xmlsec/transforms.h>
 #include <xmlsec/xmldsig.h>
@@ -32,6 +33,10 @@ xmlSecKey* loadKeyFromPem(const std::string& pemText, xmlSecKeyDataFormat format
 xmlSecKey* newKeyValueCopy(const Key& key);
 // The same for an xmlsec key (null for null or a key without a value).
 xmlSecKey* newKeyValueCopy(xmlSecKey* key);
+
+// The OpenSSL private key of a key from Key::loadPrivateKey, shared with
+// the key (not to be freed); null for a key without a private part.
+EVP_PKEY* privateKeyOf(const Key& key);
 
 // The signature methods a signature may name (SignedInfo, or the SigAlg
 // of a Redirect query), in one list; count in *size.

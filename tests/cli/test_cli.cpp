@@ -1295,4 +1295,84 @@ TEST_F(LoginVerify, ReplayCacheUrlMustBeRedis) {
     EXPECT_EQ(run.out, "");
 }
 
+// ---- Encrypted logins and the SP's encryption certificate --------------------
+
+const std::string kIdpEncrypted = CORVANE_IDP_ENCRYPTED_DIR;
+
+// verify for a samlify response (AES-256-GCM, Response signed) of the test
+// data, with the given --decrypt-key files.
+std::vector<std::string> encryptedLoginArgs(const std::vector<std::string>& decryptKeys) {
+    std::vector<std::string> args = {"verify",
+                                     "--cert",
+                                     kIdpEncrypted + "/test-only-idp-signing.crt.pem",
+                                     "--idp",
+                                     "https://idp.example.test/metadata",
+                                     "--audience",
+                                     kSpEntity,
+                                     "--acs",
+                                     kAcsUrl,
+                                     "--request-id",
+                                     "_request-0123456789abcdef",
+                                     "--now",
+                                     "1796817600"};
+    for (const std::string& key : decryptKeys) args.insert(args.end(), {"--decrypt-key", key});
+    args.push_back(kIdpEncrypted + "/samlify-aes256gcm-rsaoaep-response-signed.xml");
+    return args;
+}
+
+TEST_F(CliTest, VerifyDecryptsWithTheSpKeysGiven) {
+    const std::string spKey = kIdpEncrypted + "/test-only-sp-encryption.key.pem";
+    const Finished none = corvane(encryptedLoginArgs({}));
+    EXPECT_EQ(none.exitCode, 9);
+    EXPECT_NE(none.err.find("the response carries an EncryptedAssertion, but no SP decryption key "
+                            "is given"),
+              std::string::npos)
+        << none.err;
+    const Finished wrong =
+        corvane(encryptedLoginArgs({corvane_test::fixturePath("test-sp-key.pem")}));
+    EXPECT_EQ(wrong.exitCode, 7);
+    EXPECT_NE(
+        wrong.err.find("SAML EncryptedAssertion could not be decrypted with the SP decryption "
+                       "keys"),
+        std::string::npos)
+        << wrong.err;
+    const Finished rollover =
+        corvane(encryptedLoginArgs({corvane_test::fixturePath("test-sp-key.pem"), spKey}));
+    EXPECT_EQ(rollover.exitCode, 0) << rollover.err;
+    EXPECT_NE(rollover.out.find("nameId: zo\xc3\xab-persistent-42\n"), std::string::npos)
+        << rollover.out;
+    EXPECT_NE(rollover.out.find("assertionEncrypted: true\n"), std::string::npos) << rollover.out;
+    const Finished notAKey =
+        corvane(encryptedLoginArgs({kIdpEncrypted + "/test-only-sp-encryption.crt.pem"}));
+    EXPECT_EQ(notAKey.exitCode, 8);
+    EXPECT_NE(notAKey.err.find("--decrypt-key"), std::string::npos) << notAKey.err;
+}
+
+TEST_F(CliTest, MetadataOffersTheEncryptionCertificateWithItsMethods) {
+    const Finished run =
+        corvane({"metadata", "--entity-id", kSpEntity, "--acs", kAcsUrl, "--cert",
+                 corvane_test::fixturePath("test-sp-cert.pem"), "--encryption-cert",
+                 kIdpEncrypted + "/test-only-sp-encryption.crt.pem"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::size_t encryption = run.out.find("<md:KeyDescriptor use=\"encryption\">");
+    ASSERT_NE(encryption, std::string::npos) << run.out;
+    std::vector<std::string> methods;
+    const std::regex method("<md:EncryptionMethod Algorithm=\"([^\"]*)\"/>");
+    for (std::sregex_iterator
+             it(run.out.begin() + static_cast<long>(encryption), run.out.end(), method),
+         end;
+         it != end; ++it)
+        methods.push_back((*it)[1].str());
+    EXPECT_EQ(methods,
+              (std::vector<std::string>{"http://www.w3.org/2009/xmlenc11#aes256-gcm",
+                                        "http://www.w3.org/2009/xmlenc11#aes128-gcm",
+                                        "http://www.w3.org/2009/xmlenc11#rsa-oaep",
+                                        "http://www.w3.org/2001/04/xmlenc#rsa-oaep-mgf1p"}));
+    const Finished missing = corvane({"metadata", "--entity-id", kSpEntity, "--acs", kAcsUrl,
+                                      "--cert", corvane_test::fixturePath("test-sp-cert.pem"),
+                                      "--encryption-cert", path("missing.pem")});
+    EXPECT_NE(missing.exitCode, 0);
+    EXPECT_NE(missing.err.find("--encryption-cert"), std::string::npos) << missing.err;
+}
+
 }  // namespace

@@ -466,14 +466,16 @@ const std::vector<CheckRow> kCheckRows = {
                            "</samlp:Status>" + forgedAssertion("_login-assertion-2"));
      },
      kHonest, -10, kTwoAssertions},
-    {"EncryptedAssertion", Mode::Response,
+    {"EncryptedAssertionWithoutAlgorithm", Mode::Response,
      [](const std::string& text) {
          return replaceAll(
              text, assertionOf(text),
              "<saml:EncryptedAssertion><xenc:EncryptedData xmlns:xenc=\"http://www.w3.org/2001/04/"
              "xmlenc#\"/></saml:EncryptedAssertion>");
      },
-     kHonest, -10, "SAML response carries an EncryptedAssertion, which is not supported"},
+     kHonest, -7,
+     "SAML EncryptedAssertion data encryption algorithm \"\" is not allowed (AES-GCM or AES-CBC "
+     "only)"},
     {"Unsigned", Mode::None, kAsIs, kHonest, -7, kNotSigned},
     {"RequestExpectedButNoneNamed", Mode::Assertion,
      both(change(kResponseIrt, ">"), change(kConfirmationIrt, "/>")), kHonest, -10,

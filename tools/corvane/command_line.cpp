@@ -10,56 +10,60 @@ namespace corvane_cli {
 namespace {
 
 // An option of a command: either it takes a value, stored in `value`, or
-// it is a switch, stored in `flag`. A listed option may be given again;
-// each of its values is also appended to Options::certFiles.
+// it is a switch, stored in `flag`. An option with a `list` may be given
+// again; each of its values is also appended to that list.
 struct OptionSpec {
     const char* name;
     std::string Options::*value;
     bool Options::*flag;
-    bool listed;
+    std::vector<std::string> Options::*list;
 };
 
 const OptionSpec kRequestOptions[] = {
-    {"--destination", &Options::destination, nullptr, false},
-    {"--issuer", &Options::issuer, nullptr, false},
-    {"--key", &Options::keyFile, nullptr, false},
-    {"--out", &Options::outFile, nullptr, false},
-    {"--id-out", &Options::idOutFile, nullptr, false},
-    {"--json", nullptr, &Options::json, false},
-    {"--base64", nullptr, &Options::base64, false},
-    {"--standard", nullptr, &Options::standard, false},
-    {"--redirect", &Options::redirect, nullptr, false},
-    {"--acs", &Options::acsUrl, nullptr, false},
-    {"--name-id-format", &Options::nameIdFormat, nullptr, false},
-    {"--relay-state", &Options::relayState, nullptr, false},
-    {"--sha1", nullptr, &Options::sha1, false},
-    {"--key-info", nullptr, &Options::keyInfo, false},
+    {"--destination", &Options::destination, nullptr, nullptr},
+    {"--issuer", &Options::issuer, nullptr, nullptr},
+    {"--key", &Options::keyFile, nullptr, nullptr},
+    {"--out", &Options::outFile, nullptr, nullptr},
+    {"--id-out", &Options::idOutFile, nullptr, nullptr},
+    {"--json", nullptr, &Options::json, nullptr},
+    {"--base64", nullptr, &Options::base64, nullptr},
+    {"--standard", nullptr, &Options::standard, nullptr},
+    {"--redirect", &Options::redirect, nullptr, nullptr},
+    {"--acs", &Options::acsUrl, nullptr, nullptr},
+    {"--name-id-format", &Options::nameIdFormat, nullptr, nullptr},
+    {"--relay-state", &Options::relayState, nullptr, nullptr},
+    {"--sha1", nullptr, &Options::sha1, nullptr},
+    {"--key-info", nullptr, &Options::keyInfo, nullptr},
 };
 
 const OptionSpec kVerifyOptions[] = {
-    {"--cert", &Options::certFile, nullptr, true},
-    {"--base64", nullptr, &Options::base64, false},
-    {"--nameid-only", nullptr, &Options::nameIdOnly, false},
-    {"--idp", &Options::idpEntityId, nullptr, false},
-    {"--audience", &Options::audience, nullptr, false},
-    {"--acs", &Options::acsUrl, nullptr, false},
-    {"--request-id", &Options::requestId, nullptr, false},
-    {"--allow-unsolicited", nullptr, &Options::allowUnsolicited, false},
-    {"--allow-sha1", nullptr, &Options::allowSha1, false},
-    {"--skew", &Options::skew, nullptr, false},
-    {"--now", &Options::now, nullptr, false},
-    {"--max-size", &Options::maxSize, nullptr, false},
-    {"--replay-cache", &Options::replayCache, nullptr, false},
-    {"--json", nullptr, &Options::json, false},
+    {"--cert", &Options::certFile, nullptr, &Options::certFiles},
+    {"--base64", nullptr, &Options::base64, nullptr},
+    {"--nameid-only", nullptr, &Options::nameIdOnly, nullptr},
+    {"--idp", &Options::idpEntityId, nullptr, nullptr},
+    {"--audience", &Options::audience, nullptr, nullptr},
+    {"--acs", &Options::acsUrl, nullptr, nullptr},
+    {"--request-id", &Options::requestId, nullptr, nullptr},
+    {"--allow-unsolicited", nullptr, &Options::allowUnsolicited, nullptr},
+    {"--allow-sha1", nullptr, &Options::allowSha1, nullptr},
+    {"--skew", &Options::skew, nullptr, nullptr},
+    {"--now", &Options::now, nullptr, nullptr},
+    {"--max-size", &Options::maxSize, nullptr, nullptr},
+    {"--replay-cache", &Options::replayCache, nullptr, nullptr},
+    {"--json", nullptr, &Options::json, nullptr},
+    {"--decrypt-key", &Options::decryptKeyFile, nullptr, &Options::decryptKeyFiles},
+    {"--allow-cbc-without-response-signature", nullptr, &Options::allowCbcWithoutResponseSignature,
+     nullptr},
 };
 
 const OptionSpec kMetadataOptions[] = {
-    {"--entity-id", &Options::entityId, nullptr, false},
-    {"--acs", &Options::acsUrl, nullptr, false},
-    {"--cert", &Options::certFile, nullptr, false},
-    {"--name-id-format", &Options::nameIdFormat, nullptr, false},
-    {"--want-assertions-signed", &Options::wantAssertionsSigned, nullptr, false},
-    {"--out", &Options::outFile, nullptr, false},
+    {"--entity-id", &Options::entityId, nullptr, nullptr},
+    {"--acs", &Options::acsUrl, nullptr, nullptr},
+    {"--cert", &Options::certFile, nullptr, nullptr},
+    {"--name-id-format", &Options::nameIdFormat, nullptr, nullptr},
+    {"--want-assertions-signed", &Options::wantAssertionsSigned, nullptr, nullptr},
+    {"--out", &Options::outFile, nullptr, nullptr},
+    {"--encryption-cert", &Options::encryptionCertFile, nullptr, nullptr},
 };
 
 // A required option of a command, with the placeholder shown for it.
@@ -102,18 +106,19 @@ const Form kRedirectRequest{{"--standard", "--redirect", "--issuer", "--key", "-
                             false};
 const Form kPlainVerify{
     {"--nameid-only", "--cert", "--base64"}, {kCert}, "does not go with --nameid-only", false};
-const Form kLoginVerify{{"--cert", "--base64", "--idp", "--audience", "--acs", "--request-id",
-                         "--allow-unsolicited", "--allow-sha1", "--skew", "--now", "--max-size",
-                         "--replay-cache",
-                         "--json"},
-                        {kCert,
-                         {"--idp", &Options::idpEntityId, "ENTITY"},
-                         {"--audience", &Options::audience, "SP_ENTITY"},
-                         kAcs},
-                        "",
-                        true};
+const Form kLoginVerify{
+    {"--cert", "--base64", "--idp", "--audience", "--acs", "--request-id", "--allow-unsolicited",
+     "--allow-sha1", "--skew", "--now", "--max-size", "--replay-cache", "--decrypt-key",
+     "--allow-cbc-without-response-signature", "--json"},
+    {kCert,
+     {"--idp", &Options::idpEntityId, "ENTITY"},
+     {"--audience", &Options::audience, "SP_ENTITY"},
+     kAcs},
+    "",
+    true};
 const Form kMetadata{
-    {"--entity-id", "--acs", "--cert", "--name-id-format", "--want-assertions-signed", "--out"},
+    {"--entity-id", "--acs", "--cert", "--name-id-format", "--want-assertions-signed", "--out",
+     "--encryption-cert"},
     {{"--entity-id", &Options::entityId, "ID"}, kAcs, {"--cert", &Options::certFile, "SP.crt"}},
     "",
     false};
@@ -215,8 +220,8 @@ private:
                         ": missing --request-id ID (or --allow-unsolicited for a login the "
                         "IdP started)");
         }
-        for (const char* name :
-             {"--request-id", "--id-out", "--max-size", "--skew", "--now", "--replay-cache"}) {
+        for (const char* name : {"--request-id", "--id-out", "--max-size", "--skew", "--now",
+                                 "--replay-cache", "--encryption-cert"}) {
             const OptionSpec* spec = findSpec(name);
             if (seen_.count(name) != 0 && spec != nullptr && spec->value != nullptr &&
                 (options_.*(spec->value)).empty()) {
@@ -285,7 +290,8 @@ private:
             return fail(name_ + ": unknown option '" + name + "' (try '" + name_ + " --help')");
         }
         const bool repeated = !seen_.insert(name).second;
-        if (repeated && !spec->listed) return fail(name_ + ": option " + name + " given twice");
+        if (repeated && spec->list == nullptr)
+            return fail(name_ + ": option " + name + " given twice");
         if (!repeated) order_.push_back(name);
         if (spec->flag != nullptr) {
             if (inlineValue) return fail(name_ + ": option " + name + " takes no value");
@@ -297,9 +303,9 @@ private:
             value = argv_[++index_];
         }
         options_.*(spec->value) = value;
-        if (spec->listed) {
+        if (spec->list != nullptr) {
             if (value.empty()) return fail(name_ + ": " + name + " is empty");
-            options_.certFiles.push_back(value);
+            (options_.*(spec->list)).push_back(value);
         }
         return true;
     }

@@ -19,13 +19,13 @@ struct Options {
     std::string destination;
     std::string issuer;
     std::string keyFile;
-    std::string outFile;  // empty or "-": standard output
+    std::string outFile;    // empty or "-": standard output
     std::string idOutFile;  // request: where the request ID goes
     // request --standard: a signed request built from the options below;
     // with --redirect SSO_URL the HTTP-Redirect URL instead
     bool standard = false;
     std::string redirect;
-    std::string acsUrl;  // also metadata and verify --idp
+    std::string acsUrl;        // also metadata and verify --idp
     std::string nameIdFormat;  // also metadata
     std::string relayState;
     bool sha1 = false;
@@ -33,6 +33,7 @@ struct Options {
     // metadata
     std::string entityId;
     std::string wantAssertionsSigned = "true";  // "true" or "false"
+    std::string encryptionCertFile;
     // verify (and metadata: one --cert); every --cert in order in certFiles
     std::string certFile;
     std::vector<std::string> certFiles;
@@ -47,8 +48,12 @@ struct Options {
     bool allowUnsolicited = false;
     bool allowSha1 = false;
     std::string replayCache;  // a Redis URL
-    std::string maxSize;  // checked as a number by the command
-    bool json = false;  // also request
+    std::string maxSize;      // checked as a number by the command
+    // verify: the SP's decryption keys, every --decrypt-key in order
+    std::string decryptKeyFile;
+    std::vector<std::string> decryptKeyFiles;
+    bool allowCbcWithoutResponseSignature = false;
+    bool json = false;         // also request
     std::string responseFile;  // empty or "-": standard input
     bool responseGiven = false;
 };

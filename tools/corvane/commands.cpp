@@ -246,6 +246,8 @@ std::string loginText(const corvane::VerifiedLogin& login) {
     std::string text;
     for (const auto& field : loginFields(login)) text += textLine(field.first, field.second);
     text += "assertionExpiry: " + std::to_string(login.assertionExpiry) + "\n";
+    text +=
+        std::string("assertionEncrypted: ") + (login.assertionEncrypted ? "true" : "false") + "\n";
     for (const auto& attribute : login.attributes) {
         const std::string& friendly = attribute.second.friendlyName;
         const std::string label = "attribute " + printable(attribute.first) +
@@ -261,7 +263,9 @@ std::string loginJson(const corvane::VerifiedLogin& login) {
     for (const auto& field : loginFields(login)) {
         json += jsonString(field.first) + ":" + jsonString(field.second) + ",";
     }
-    json += "\"assertionExpiry\":" + std::to_string(login.assertionExpiry) + ",\"attributes\":{";
+    json += "\"assertionExpiry\":" + std::to_string(login.assertionExpiry) +
+            ",\"assertionEncrypted\":" + (login.assertionEncrypted ? "true" : "false") +
+            ",\"attributes\":{";
     const char* separator = "";
     for (const auto& attribute : login.attributes) {
         json += separator + jsonString(attribute.first) +
@@ -426,13 +430,24 @@ int runStandardRequest(const Options& options) {
 int runMetadata(const Options& options) {
     int exitCode = kExitOk;
     std::string pem;
+    std::string encryptionPem;
     if (!readKeyFile(kMetadataName, "--cert", options.certFile, pem, exitCode)) return exitCode;
+    const bool offersEncryption = !options.encryptionCertFile.empty();
+    if (offersEncryption && !readKeyFile(kMetadataName, "--encryption-cert",
+                                         options.encryptionCertFile, encryptionPem, exitCode))
+        return exitCode;
     ExtendedSession session(options.verbosity);
     if (!startExtended(session, kMetadataName, options.verbosity, exitCode)) return exitCode;
     // Declared after the session: released before it ends.
     const KeyPtr cert = loadKey(kMetadataName, "--cert", options.certFile, pem, false, exitCode);
     if (!cert) return exitCode;
     corvane::SpMetadataOptions metadataOptions;
+    if (offersEncryption) {
+        metadataOptions.encryptionCertificate =
+            loadKey(kMetadataName, "--encryption-cert", options.encryptionCertFile, encryptionPem,
+                    false, exitCode);
+        if (!metadataOptions.encryptionCertificate) return exitCode;
+    }
     metadataOptions.entityId = options.entityId;
     metadataOptions.acsUrl = options.acsUrl;
     metadataOptions.nameIdFormat = options.nameIdFormat;
@@ -473,13 +488,37 @@ bool loginResponseXml(const Options& options, std::size_t maxBytes, std::string&
     return true;
 }
 
+// The PEM text of every file of a repeatable option, in order; false after
+// the problem was reported.
+bool readKeyFiles(const char* option, const std::vector<std::string>& files,
+                  std::vector<std::string>& pems, int& exitCode) {
+    pems.assign(files.size(), std::string());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!readKeyFile(kVerifyName, option, files[i], pems[i], exitCode)) return false;
+    }
+    return true;
+}
+
+// The keys of every file of a repeatable option, loaded; false after the
+// problem was reported.
+bool loadKeys(const char* option, const std::vector<std::string>& files,
+              const std::vector<std::string>& pems, bool privateKeys, std::vector<KeyPtr>& keys,
+              int& exitCode) {
+    for (std::size_t i = 0; i < pems.size(); ++i) {
+        KeyPtr key = loadKey(kVerifyName, option, files[i], pems[i], privateKeys, exitCode);
+        if (!key) return false;
+        keys.push_back(key);
+    }
+    return true;
+}
+
 int runLoginVerify(const Options& options) {
     int exitCode = kExitOk;
-    std::vector<std::string> pems(options.certFiles.size());
-    for (std::size_t i = 0; i < pems.size(); ++i) {
-        if (!readKeyFile(kVerifyName, "--cert", options.certFiles[i], pems[i], exitCode)) {
-            return exitCode;
-        }
+    std::vector<std::string> pems;
+    std::vector<std::string> decryptionPems;
+    if (!readKeyFiles("--cert", options.certFiles, pems, exitCode) ||
+        !readKeyFiles("--decrypt-key", options.decryptKeyFiles, decryptionPems, exitCode)) {
+        return exitCode;
     }
     long long skew = 180;
     long long now = -1;
@@ -505,12 +544,13 @@ int runLoginVerify(const Options& options) {
 
     // Declared after the session: the certificates are released before it ends.
     corvane::LoginExpectations expectations;
-    for (std::size_t i = 0; i < pems.size(); ++i) {
-        KeyPtr cert =
-            loadKey(kVerifyName, "--cert", options.certFiles[i], pems[i], false, exitCode);
-        if (!cert) return exitCode;
-        expectations.idpCertificates.push_back(cert);
+    if (!loadKeys("--cert", options.certFiles, pems, false, expectations.idpCertificates,
+                  exitCode) ||
+        !loadKeys("--decrypt-key", options.decryptKeyFiles, decryptionPems, true,
+                  expectations.spDecryptionKeys, exitCode)) {
+        return exitCode;
     }
+    expectations.allowCbcWithoutResponseSignature = options.allowCbcWithoutResponseSignature;
     expectations.idpEntityId = options.idpEntityId;
     expectations.spEntityId = options.audience;
     expectations.acsUrl = options.acsUrl;

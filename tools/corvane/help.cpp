@@ -106,6 +106,8 @@ const char kVerifyHelp[] =
     "                      (--request-id ID | --allow-unsolicited)\n"
     "                      [--allow-sha1] [--skew SECONDS] [--now UNIX_TIME]\n"
     "                      [--max-size BYTES] [--replay-cache redis://HOST:PORT[/DB]]\n"
+    "                      [--decrypt-key SP_KEY.pem ...]\n"
+    "                      [--allow-cbc-without-response-signature]\n"
     "                      [--json] [--base64] [RESPONSE.xml|-] [-v|-vv]\n"
     "       corvane verify --nameid-only --cert IDP.pem [--base64] [RESPONSE.xml|-]\n"
     "                      [-v|-vv]\n"
@@ -146,6 +148,17 @@ const char kVerifyHelp[] =
     "                         was recorded before; when the server cannot answer,\n"
     "                         the login is refused. Without it, a run records only\n"
     "                         in its own memory.\n"
+    "  --decrypt-key SP_KEY.pem\n"
+    "                         The SP's private key (PEM) that decrypts an encrypted\n"
+    "                         assertion, NameID or attribute; give it again for more\n"
+    "                         (the one the IdP names is used, else each in turn).\n"
+    "                         AES-GCM and AES-CBC with RSA-OAEP are accepted; RSA-1.5\n"
+    "                         and 3DES never.\n"
+    "  --allow-cbc-without-response-signature\n"
+    "                         Accept an assertion encrypted with AES-CBC in a\n"
+    "                         response whose Response is not signed. WARNING: the\n"
+    "                         cipher text is then open to a padding oracle attack;\n"
+    "                         ask the IdP to sign the Response or use AES-GCM.\n"
     "  --json                 Print the login as one JSON object.\n"
     "  --base64               Decode the input as base64 even if it starts with '<'.\n"
     "  -v, -vv                Print the library's log lines.\n"
@@ -159,7 +172,7 @@ const char kVerifyHelp[] =
 const char kMetadataHelp[] =
     "Usage: corvane metadata --entity-id ID --acs URL --cert SP.crt\n"
     "                        [--name-id-format URI] [--want-assertions-signed=false]\n"
-    "                        [--out FILE] [-v|-vv]\n"
+    "                        [--encryption-cert CERT.pem] [--out FILE] [-v|-vv]\n"
     "\n"
     "Print the SP's metadata: an md:EntityDescriptor with the signing certificate\n"
     "and the HTTP-POST assertion consumer service.\n"
@@ -171,6 +184,10 @@ const char kMetadataHelp[] =
     "  --name-id-format URI  The md:NameIDFormat.\n"
     "  --want-assertions-signed=true|false\n"
     "                        The WantAssertionsSigned attribute (default true).\n"
+    "  --encryption-cert CERT.pem\n"
+    "                        Offer this certificate (PEM) for encrypting assertions\n"
+    "                        to the SP, with the encryption methods it decrypts;\n"
+    "                        its key goes to verify --decrypt-key.\n"
     "  --out FILE            Write the metadata to FILE instead of standard output.\n"
     "  -h, --help            Show this help.\n"
     "\n";
@@ -189,9 +206,8 @@ std::string helpText(Command command) {
         case Command::None:
             break;
     }
-    return kOverview +
-           exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9, kExit10, kExit11,
-                       kExit12});
+    return kOverview + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9, kExit10,
+                                   kExit11, kExit12});
 }
 
 std::string versionText() { return "corvane " CORVANE_VERSION "\n"; }
