@@ -37,6 +37,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/rsa.h>
 #include <valgrind/callgrind.h>
 #include <xmlsec/keys.h>
 #include <xmlsec/openssl/app.h>
@@ -45,6 +46,7 @@
 
 #include "Corvane.h"
 #include <corvane/corvane.h>
+#include "encryption.h"
 #include "idp_samples.h"
 #include "redis_server.h"
 #include "xml/limits.h"
@@ -67,6 +69,8 @@ struct Inputs {
     std::map<std::size_t, std::string> growth;  // by target size
     std::string padded;                         // 1 MB NameID-free padding
     std::map<std::string, std::string> costly;  // 1 MiB hostile shapes, by name
+    std::string encryptedGcm;  // responseSha256's assertion under AES-256-GCM, Response signed
+    std::string encryptedCbc;  // the same under AES-128-CBC
 };
 
 Inputs& inputs() {
@@ -163,6 +167,8 @@ void prepareCostlyShapes(const std::string& realistic, std::map<std::string, std
     (*out)["prefixed_names_only"] = costlyShape(realistic, size, 0, 0, size, "samlp");
 }
 
+std::string encryptedSample(const char* dataAlgorithm);
+
 void prepareInputs() {
     Inputs& in = inputs();
     in.idpCert = corvane_samples::idpCert();
@@ -186,6 +192,8 @@ void prepareInputs() {
     lean.paddingBytes = 1u << 20;
     in.padded = mustSign(lean);
     prepareCostlyShapes(in.responseSha1, &in.costly);
+    in.encryptedGcm = encryptedSample(corvane_test::kAes256Gcm);
+    in.encryptedCbc = encryptedSample(corvane_test::kAes128Cbc);
 }
 
 // ---- The floors: OpenSSL alone ----
@@ -366,7 +374,7 @@ corvane::LoginExpectations sampleExpectations() {
     expected.spEntityId = "https://sp.example.test/saml2/metadata";
     expected.acsUrl = "https://sp.example.test/saml2/acs";
     expected.requestId = "_4c1d8e0f2a3b4c5d6e7f8091a2b3c4d5";
-    expected.now = 1714641300;  // 2024-05-02T09:15:00Z
+    expected.now = 1714641300;        // 2024-05-02T09:15:00Z
     expected.skipReplayCheck = true;  // the same response every iteration
     expected.allowSha1 = true;        // the samples are signed with RSA-SHA1
     return expected;
@@ -392,6 +400,79 @@ void corvaneVerifyLoginThreeKeys(benchmark::State& state, const std::string* xml
         if (!corvane::verifyLoginResponse(*xml, expected).ok()) {
             state.SkipWithError("verifyLoginResponse refused the response");
         }
+    }
+}
+
+// ---- Encrypted logins ----
+
+// The realistic sample (SHA-256 digest) with its assertion encrypted for the
+// test SP key (RSA-OAEP-MGF1P, data under dataAlgorithm), the Response
+// signed after, as IdPs send it.
+std::string encryptedSample(const char* dataAlgorithm) {
+    ResponseShape shape;
+    shape.digest = Digest::Sha256;
+    std::string text = corvane_samples::unsignedResponse(shape);
+    const std::string open = "<saml:Assertion ";
+    const std::string close = "</saml:Assertion>";
+    const std::size_t from = text.find(open);
+    const std::size_t to = text.find(close, from) + close.size();
+    std::string assertion = text.substr(from, to - from);
+    assertion.insert(open.size(), "xmlns:saml=\"urn:oasis:names:tc:SAML:2.0:assertion\" ");
+    corvane_test::Encryption how;
+    how.dataAlgorithm = dataAlgorithm;
+    text.replace(from, to - from,
+                 corvane_test::encryptedElement(assertion, corvane_samples::spCert(), how));
+    std::string signedText;
+    if (!corvane_samples::signWithRootIdReference(text, inputs().idpKey, &signedText)) {
+        std::fprintf(stderr, "the encrypted sample could not be signed\n");
+        std::abort();
+    }
+    return signedText;
+}
+
+// The whole login of an encrypted response: Response signature, key
+// transport, decryption, the plaintext's parse, the profile's checks.
+void corvaneVerifyEncryptedLogin(benchmark::State& state, const std::string* xml) {
+    corvane::LoginExpectations expected = sampleExpectations();
+    expected.spDecryptionKeys = {corvane::Key::loadPrivateKey(inputs().spKeyAndCert).value()};
+    for (auto _ : state) {
+        if (!corvane::verifyLoginResponse(*xml, expected).ok()) {
+            state.SkipWithError("verifyLoginResponse refused the encrypted response");
+        }
+    }
+}
+
+// The floor decryption adds: one RSA-OAEP private-key operation on a
+// wrapped 32-byte key with the same SP key, OpenSSL alone.
+void floorRsaOaepDecrypt(benchmark::State& state) {
+    PkeyPtr priv = privateKey(inputs().spKeyAndCert);
+    PkeyPtr pub = certificateKey(corvane_samples::spCert());
+    const std::string key(32, '\x5a');
+    std::unique_ptr<EVP_PKEY_CTX, void (*)(EVP_PKEY_CTX*)> enc(EVP_PKEY_CTX_new(pub.get(), nullptr),
+                                                               EVP_PKEY_CTX_free);
+    std::string wrapped(512, '\0');
+    std::size_t size = wrapped.size();
+    if (EVP_PKEY_encrypt_init(enc.get()) != 1 ||
+        EVP_PKEY_CTX_set_rsa_padding(enc.get(), RSA_PKCS1_OAEP_PADDING) != 1 ||
+        EVP_PKEY_encrypt(enc.get(), reinterpret_cast<unsigned char*>(&wrapped[0]), &size,
+                         reinterpret_cast<const unsigned char*>(key.data()), key.size()) != 1) {
+        state.SkipWithError("RSA-OAEP wrapping failed");
+        return;
+    }
+    wrapped.resize(size);
+    for (auto _ : state) {
+        std::unique_ptr<EVP_PKEY_CTX, void (*)(EVP_PKEY_CTX*)> ctx(
+            EVP_PKEY_CTX_new(priv.get(), nullptr), EVP_PKEY_CTX_free);
+        unsigned char out[512];
+        std::size_t outSize = sizeof out;
+        if (EVP_PKEY_decrypt_init(ctx.get()) != 1 ||
+            EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_OAEP_PADDING) != 1 ||
+            EVP_PKEY_decrypt(ctx.get(), out, &outSize,
+                             reinterpret_cast<const unsigned char*>(wrapped.data()),
+                             wrapped.size()) != 1) {
+            state.SkipWithError("RSA-OAEP decryption failed");
+        }
+        benchmark::DoNotOptimize(out);
     }
 }
 
@@ -436,7 +517,8 @@ void replayLogin(benchmark::State& state, const char* kind) {
     static std::shared_ptr<corvane::ReplayCache> shared;
     // Made by the first thread before the loop's start, where every thread
     // waits for the others.
-    if (state.thread_index() == 0) shared = std::make_shared<EveryCallFirstUse>(replayCacheNamed(kind));
+    if (state.thread_index() == 0)
+        shared = std::make_shared<EveryCallFirstUse>(replayCacheNamed(kind));
     corvane::LoginExpectations expected = sampleExpectations();
     expected.skipReplayCheck = false;
     for (auto _ : state) {
@@ -474,14 +556,16 @@ void costVerifySamlResponse(benchmark::State& state, const std::string* xml) {
 void costVerifyLoginResponse(benchmark::State& state, const std::string* xml) {
     const corvane::LoginExpectations expected = sampleExpectations();
     int status = 0;
-    for (auto _ : state) status = corvane::toInt(corvane::verifyLoginResponse(*xml, expected).status());
+    for (auto _ : state)
+        status = corvane::toInt(corvane::verifyLoginResponse(*xml, expected).status());
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * xml->size()));
     state.SetLabel(std::to_string(xml->size()) + " bytes, status " + std::to_string(status));
 }
 
 // A standard request signed with the SP key loaded once.
 void corvaneCreateStandard(benchmark::State& state) {
-    const corvane::Result<corvane::KeyPtr> key = corvane::Key::loadPrivateKey(inputs().spKeyAndCert);
+    const corvane::Result<corvane::KeyPtr> key =
+        corvane::Key::loadPrivateKey(inputs().spKeyAndCert);
     corvane::StandardRequestOptions options;
     options.destination = "https://idp.example.test/saml2/sso";
     options.issuer = "https://sp.example.test/saml2/metadata";
@@ -538,6 +622,13 @@ void registerAll() {
     benchmark::RegisterBenchmark("corvane/verifyLoginResponse_sha1_three_keys",
                                  corvaneVerifyLoginThreeKeys, &in.responseSha1);
     benchmark::RegisterBenchmark("corvane/createStandardAuthnRequest", corvaneCreateStandard);
+    benchmark::RegisterBenchmark("encrypted/floor_rsa_oaep_decrypt", floorRsaOaepDecrypt);
+    benchmark::RegisterBenchmark("encrypted/login_plain_sha256", corvaneVerifyLogin,
+                                 &in.responseSha256);
+    benchmark::RegisterBenchmark("encrypted/login_aes256gcm", corvaneVerifyEncryptedLogin,
+                                 &in.encryptedGcm);
+    benchmark::RegisterBenchmark("encrypted/login_aes128cbc", corvaneVerifyEncryptedLogin,
+                                 &in.encryptedCbc);
     for (const char* kind : {"in_process", "redis"}) {
         benchmark::RegisterBenchmark((std::string("replay/insert/") + kind).c_str(), replayInsert,
                                      kind);

@@ -44,8 +44,9 @@ struct Encryption {
 };
 
 // plaintext encrypted for the key of recipientCertificatePem, as the XML of
-// how.element (which declares the saml prefix). Fails the test and returns
-// empty text when OpenSSL cannot.
+// how.element (which declares the saml prefix). Stops the process when
+// OpenSSL cannot: a broken set-up, not a result. Needs no test framework,
+// so fuzz targets and benchmarks use it too.
 std::string encryptedElement(const std::string& plaintext,
                              const std::string& recipientCertificatePem,
                              const Encryption& how = Encryption());
