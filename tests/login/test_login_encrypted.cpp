@@ -7,6 +7,7 @@
 // same shape. Last, the responses that real IdPs (SimpleSAMLphp, samlify)
 // made for the test-only keys of data/idp-encrypted.
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -179,6 +180,8 @@ const Shape kAccepted[] = {
     {"Oaep11Sha256DefaultMgf", with(kAes256Cbc, kRsaOaep, kDigestSha256), false, true, false},
     {"Mgf1pLabel", with(kAes128Gcm, kRsaOaepMgf1p, "", "", "\x01\x02params"), false, true, false},
 };
+
+void PrintTo(const Shape& row, std::ostream* out) { *out << row.name; }
 
 class AcceptedShape : public ::testing::TestWithParam<Shape> {};
 
@@ -365,6 +368,8 @@ const Refusal kRefusedUnopened[] = {
      "SAML EncryptedAssertion EncryptedData Type \"http://www.w3.org/2001/04/xmlenc#Content\" is "
      "not Element"},
 };
+
+void PrintTo(const Refusal& row, std::ostream* out) { *out << row.name; }
 
 // The row's response verified under its expectations: refused with the
 // row's status and message, and no login handed out.
@@ -593,6 +598,8 @@ LoginExpectations idpExpectations() {
             .value()};
     return e;
 }
+
+void PrintTo(const IdpResponse& row, std::ostream* out) { *out << row.name; }
 
 class RealIdp : public ::testing::TestWithParam<IdpResponse> {};
 

@@ -132,6 +132,37 @@ TEST_F(Metadata, DefaultMetadataIsSchemaValidWithCertificateAndPostAcs) {
     EXPECT_EQ(attr(acs, "isDefault"), "true");
 }
 
+TEST_F(Metadata, AnEncryptionCertificateIsOfferedWithTheMethodsTheSpDecrypts) {
+    corvane::SpMetadataOptions options = defaults();
+    options.encryptionCertificate = loadCertificate(idpCert());
+    ASSERT_TRUE(options.encryptionCertificate);
+    std::string metadata = kUntouched;
+    ASSERT_EQ(createSpMetadata(&metadata, options, *key), 0);
+    EXPECT_TRUE(schemaValid(metadata));
+    Doc doc(metadata);
+    const xmlNode* sp = find(doc.root(), "SPSSODescriptor");
+    EXPECT_EQ(children(sp),
+              (std::vector<std::string>{"md:KeyDescriptor" + kMd, "md:KeyDescriptor" + kMd,
+                                        "md:NameIDFormat" + kMd,
+                                        "md:AssertionConsumerService" + kMd}));
+    const xmlNode* encryption = find(sp, "KeyDescriptor");
+    while (encryption != nullptr && attr(encryption, "use") != "encryption")
+        encryption = encryption->next;
+    ASSERT_NE(encryption, nullptr);
+    EXPECT_EQ(text(find(encryption, "X509Certificate")), pemBody(idpCert()));
+    std::vector<std::string> methods;
+    for (const xmlNode* n = encryption->children; n != nullptr; n = n->next)
+        if (n->type == XML_ELEMENT_NODE && str(n->name) == "EncryptionMethod")
+            methods.push_back(attr(n, "Algorithm"));
+    EXPECT_EQ(methods, (std::vector<std::string>{"http://www.w3.org/2009/xmlenc11#aes256-gcm",
+                                                 "http://www.w3.org/2009/xmlenc11#aes128-gcm",
+                                                 "http://www.w3.org/2009/xmlenc11#rsa-oaep",
+                                                 "http://www.w3.org/2001/04/xmlenc#rsa-oaep-mgf1p"}));
+    // Without one, nothing is offered for encryption.
+    ASSERT_EQ(createSpMetadata(&metadata, defaults(), *key), 0);
+    EXPECT_EQ(metadata.find("use=\"encryption\""), std::string::npos);
+}
+
 TEST_F(Metadata, TheCertificateAloneGivesTheSameMetadataAsTheKeyWithIt) {
     corvane::KeyPtr certificate = loadCertificate(spCert());
     ASSERT_TRUE(certificate);
