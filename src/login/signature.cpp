@@ -24,30 +24,11 @@ const char kSha1Refused[] =
 const char kNotVerified[] =
     "SAML response signature over the %s does not verify with any IdP certificate";
 
-// The element after node in document order within root's subtree, or null.
-xmlNode* nextElementInDocumentOrder(xmlNode* root, xmlNode* node) {
-    for (xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE) return child;
-    }
-    while (node != nullptr && node != root) {
-        for (xmlNode* sibling = node->next; sibling != nullptr; sibling = sibling->next) {
-            if (sibling->type == XML_ELEMENT_NODE) return sibling;
-        }
-        node = node->parent;
-    }
-    return nullptr;
-}
-
 std::string describeMisplacedSignature(const xmlNode* signature) {
     const xmlNode* parent = signature->parent;
     const char* name = parent && parent->name ? reinterpret_cast<const char*>(parent->name) : "?";
     return std::string("SAML response carries a signature inside ") + name +
            ", where no signature belongs";
-}
-
-bool isIdAttribute(const xmlAttr* attr) {
-    if (attr->ns == nullptr) return xmlStrEqual(attr->name, BAD_CAST "ID");
-    return xmlStrEqual(attr->name, BAD_CAST "id") && xmlStrEqual(attr->ns->href, XML_XML_NAMESPACE);
 }
 
 // A ds:Signature stands only where SAML puts one: directly under the
@@ -81,14 +62,6 @@ bool documentStructureSound(xmlNode* root, std::string* problem) {
     return true;
 }
 
-// Makes the element's ID attribute resolvable for its signature's Reference.
-void registerId(xmlDoc* doc, xmlNode* element) {
-    xmlAttr* attr = xmlHasNsProp(element, BAD_CAST "ID", nullptr);
-    if (attr == nullptr) return;
-    XmlCharPtr value(xmlNodeListGetString(doc, attr->children, 1));
-    if (value && xmlGetID(doc, value.get()) == nullptr) xmlAddID(nullptr, doc, value.get(), attr);
-}
-
 // The signature attached to element covers it and verifies with a key.
 int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature, const KeySet& keys,
                             bool allowSha1) {
@@ -115,8 +88,8 @@ int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature, c
 
 }  // namespace
 
-int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
-                              const std::vector<KeyPtr>& keys, bool allowSha1) {
+int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion, const std::vector<KeyPtr>& keys,
+                              bool allowSha1) {
     xmlNode* response = xmlDocGetRootElement(doc);
     std::string problem;
     if (!documentStructureSound(response, &problem)) {
@@ -130,12 +103,12 @@ int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
         CorvaneBase::setErrorMessage(kNotSigned);
         return -7;
     }
-    registerId(doc, response);
-    registerId(doc, assertion);
+    registerIdAttribute(doc, response);
+    registerIdAttribute(doc, assertion);
     const KeySet verificationKeySet = verificationKeys(keys);
     if (responseSignature != nullptr) {
-        const int status =
-            verifyAttachedSignature(doc, response, responseSignature, verificationKeySet, allowSha1);
+        const int status = verifyAttachedSignature(doc, response, responseSignature,
+                                                   verificationKeySet, allowSha1);
         if (status != 0) return status;
     }
     if (assertionSignature != nullptr) {
