@@ -186,7 +186,20 @@ int lookUpIdp(IdpDescriptor* idp, const IdpMetadata::Impl& index, const std::str
     const EntityRecord& record = index.entities[found->second];
     const int status = checkIdpRecord(record, nowOf(index.now));
     if (status != 0) return status;
-    return describeIdp(idp, record, index.keyStrength);
+    {
+        std::lock_guard<std::mutex> lock(index.describedLock);
+        const auto described = index.described.find(found->second);
+        if (described != index.described.end()) {
+            *idp = described->second;
+            return 0;
+        }
+    }
+    IdpDescriptor loaded;
+    const int loadStatus = describeIdp(&loaded, record, index.keyStrength);
+    if (loadStatus != 0) return loadStatus;
+    std::lock_guard<std::mutex> lock(index.describedLock);
+    *idp = index.described.emplace(found->second, std::move(loaded)).first->second;
+    return 0;
 }
 
 // The entity ID asked for, or the document's only IdP for an empty one;

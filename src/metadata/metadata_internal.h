@@ -4,6 +4,7 @@
 #define CORVANE_METADATA_INTERNAL_H
 
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -54,6 +55,11 @@ struct IdpMetadata::Impl {
     // The options' clock (negative: the clock) and key strength, for lookups.
     long long now = -1;
     KeyStrength keyStrength = KeyStrength::Strict;
+    // Each IdP's descriptor once its certificates are loaded (by entity
+    // index), so that later lookups copy it instead of loading them again;
+    // the only state that changes after the load, under its lock.
+    mutable std::mutex describedLock;
+    mutable std::unordered_map<std::size_t, IdpDescriptor> described;
 };
 
 namespace internal {
