@@ -1537,6 +1537,26 @@ TEST_F(IdpMetadataCli, VerifyWithMetadataTakesNoCertOrIdp) {
     }
 }
 
+TEST_F(IdpMetadataCli, MetadataOptionsNeedTheMetadata) {
+    for (const char* option : {"--metadata-signer", "--entity"}) {
+        std::vector<std::string> args = loginArgs(kSpEntity);
+        args.insert(args.end(), {option, signerPath(), signedLogin()});
+        const Finished run = corvane(args);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err,
+                  std::string("corvane verify: option ") + option + " needs --idp-metadata\n");
+    }
+    const Finished request =
+        corvane({"request", "--standard", "--destination", kDestination, "--issuer", kIssuer,
+                 "--key", spKeyPath(), "--acs", kAcsUrl, "--http-redirect"});
+    EXPECT_EQ(request.exitCode, 2);
+    EXPECT_EQ(request.err, "corvane request: option --http-redirect needs --idp-metadata\n");
+    const Finished plain = corvane(
+        {"request", "--idp-metadata", aggregate(true), "--issuer", kIssuer, "--key", spKeyPath()});
+    EXPECT_EQ(plain.exitCode, 2);
+    EXPECT_EQ(plain.err, "corvane request: option --idp-metadata needs --standard\n");
+}
+
 TEST_F(IdpMetadataCli, RequestGoesToTheSsoUrlOfTheMetadata) {
     const std::vector<std::string> base = {
         "request",    "--standard", "--idp-metadata", aggregate(true), "--metadata-signer",

@@ -230,6 +230,10 @@ public:
     bool checkForm() {
         const Form& form = selectedForm();
         for (const std::string& name : order_) {
+            if (needsMetadata(name))
+                return fail(name_ + ": option " + name + " needs --idp-metadata");
+        }
+        for (const std::string& name : order_) {
             if (std::find(form.allowed.begin(), form.allowed.end(), name) == form.allowed.end()) {
                 return fail(name_ + ": option " + name + " " + form.refusal);
             }
@@ -272,6 +276,18 @@ private:
             return fail(name_ + ": --want-assertions-signed must be true or false");
         }
         return true;
+    }
+
+    // An option of the metadata forms given without --idp-metadata.
+    bool needsMetadata(const std::string& name) const {
+        if (options_.command == Command::IdpMetadata || seen_.count("--idp-metadata") != 0) {
+            return false;
+        }
+        for (const char* option :
+             {"--metadata-signer", "--trust-unsigned-metadata", "--entity", "--http-redirect"}) {
+            if (name == option) return true;
+        }
+        return false;
     }
 
     // Metadata is read only with a trust: exactly one of a pinned signer
