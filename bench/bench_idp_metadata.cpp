@@ -7,6 +7,8 @@
 //   metadata/xmlsec1_tool_verify   the xmlsec1 tool's --verify of the same
 //                                  file with the same certificate (a child
 //                                  process per iteration, wall time);
+//   metadata/part_screen, part_parse  two steps of the load alone: the
+//                                  screening pass, the hardened parse;
 //   metadata/lookup_first          IdpMetadata::idp of each IdP once, in
 //                                  turn: the first lookup of an entity loads
 //                                  its two certificates from base64 (no
@@ -35,7 +37,10 @@
 #include <benchmark/benchmark.h>
 
 #include <corvane/corvane.h>
+#include "frame/handles.h"
 #include "idp_samples.h"
+#include "xml/parse.h"
+#include "xml/screening.h"
 
 namespace {
 
@@ -270,6 +275,24 @@ void xmlsec1ToolVerify(benchmark::State& state) {
     state.counters["child_cpu_s"] = cpu / static_cast<double>(state.iterations());
 }
 
+// The steps of the load that a bare verification does not take or takes
+// otherwise: the screening pass, and the hardened parse (freed again).
+void partScreen(benchmark::State& state) {
+    const Inputs& in = inputs();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            corvane::internal::screenText(in.text, corvane::internal::kMetadataScreening));
+    }
+}
+
+void partParse(benchmark::State& state) {
+    const Inputs& in = inputs();
+    for (auto _ : state) {
+        corvane::internal::XmlDocPtr doc(corvane::internal::parseXmlSafely(in.text));
+        benchmark::DoNotOptimize(doc.get());
+    }
+}
+
 void lookupFirst(benchmark::State& state) {
     const Inputs& in = inputs();
     const std::vector<std::string>& idps = in.loaded->idpEntityIds();
@@ -360,6 +383,12 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->Iterations(3)
         ->UseRealTime();
+    benchmark::RegisterBenchmark("metadata/part_screen", partScreen)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
+    benchmark::RegisterBenchmark("metadata/part_parse", partParse)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
     // Each IdP once (the one of lookup_again last, so it is not loaded before).
     benchmark::RegisterBenchmark("metadata/lookup_first", lookupFirst)
         ->Unit(benchmark::kMicrosecond)
