@@ -9,6 +9,8 @@
 //   logins                  verifyLoginResponse, verifyPostedLoginResponse
 //                           (login.h)
 //   metadata                createSpMetadata (metadata.h)
+//   IdP metadata            loadIdpMetadata, loadIdpDescriptor, useIdpForLogin,
+//                           useIdpForRequest, MDQ paths (idp_metadata.h)
 //   replay caches           one-time use in process or on Redis (replay.h)
 //
 // Includes only the standard library: compile with -I<prefix>/include (the
@@ -17,6 +19,7 @@
 #ifndef CORVANE_CORVANE_UMBRELLA_H
 #define CORVANE_CORVANE_UMBRELLA_H
 
+#include "corvane/idp_metadata.h"
 #include "corvane/key.h"
 #include "corvane/library.h"
 #include "corvane/login.h"

@@ -24,30 +24,11 @@ const char kSha1Refused[] =
 const char kNotVerified[] =
     "SAML response signature over the %s does not verify with any IdP certificate";
 
-// The element after node in document order within root's subtree, or null.
-xmlNode* nextElementInDocumentOrder(xmlNode* root, xmlNode* node) {
-    for (xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE) return child;
-    }
-    while (node != nullptr && node != root) {
-        for (xmlNode* sibling = node->next; sibling != nullptr; sibling = sibling->next) {
-            if (sibling->type == XML_ELEMENT_NODE) return sibling;
-        }
-        node = node->parent;
-    }
-    return nullptr;
-}
-
 std::string describeMisplacedSignature(const xmlNode* signature) {
     const xmlNode* parent = signature->parent;
     const char* name = parent && parent->name ? reinterpret_cast<const char*>(parent->name) : "?";
     return std::string("SAML response carries a signature inside ") + name +
            ", where no signature belongs";
-}
-
-bool isIdAttribute(const xmlAttr* attr) {
-    if (attr->ns == nullptr) return xmlStrEqual(attr->name, BAD_CAST "ID");
-    return xmlStrEqual(attr->name, BAD_CAST "id") && xmlStrEqual(attr->ns->href, XML_XML_NAMESPACE);
 }
 
 // A ds:Signature stands only where SAML puts one: directly under the
@@ -79,14 +60,6 @@ bool documentStructureSound(xmlNode* root, std::string* problem) {
         }
     }
     return true;
-}
-
-// Makes the element's ID attribute resolvable for its signature's Reference.
-void registerId(xmlDoc* doc, xmlNode* element) {
-    xmlAttr* attr = xmlHasNsProp(element, BAD_CAST "ID", nullptr);
-    if (attr == nullptr) return;
-    XmlCharPtr value(xmlNodeListGetString(doc, attr->children, 1));
-    if (value && xmlGetID(doc, value.get()) == nullptr) xmlAddID(nullptr, doc, value.get(), attr);
 }
 
 // The signature attached to element covers it and verifies with a key.
@@ -126,7 +99,7 @@ int checkDocumentStructure(xmlDoc* doc) {
 int verifyOwnSignature(xmlDoc* doc, xmlNode* element, const KeySet& keys, bool allowSha1) {
     xmlNode* signature = firstChildElement(element, kDsigNs, "Signature");
     if (signature == nullptr) return 0;
-    registerId(doc, element);
+    registerIdAttribute(doc, element);
     return verifyAttachedSignature(doc, element, signature, keys, allowSha1);
 }
 

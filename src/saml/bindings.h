@@ -25,6 +25,10 @@ int decodeFormValue(const std::string& value, std::string* decoded);
 int decodePostedValue(const std::string& value, bool formEncoded, std::size_t maxBytes,
                       std::string* xml);
 
+// RFC 3986: the unreserved characters (A-Z a-z 0-9 - . _ ~) kept, every
+// other octet as %XX with upper-case hex digits.
+std::string urlEncode(const std::string& text);
+
 // text with & < > " ' written as character references.
 std::string htmlEscape(const std::string& text);
 

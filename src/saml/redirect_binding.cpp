@@ -10,6 +10,7 @@
 #include "frame/assertions.h"
 #include "frame/messages.h"
 #include "frame/call_scope.h"
+#include "saml/bindings.h"
 #include "saml/standard.h"
 #include "frame/handles.h"
 #include "xml/build.h"
@@ -64,7 +65,10 @@ bool isUnreserved(unsigned char c) {
            c == '.' || c == '_' || c == '~';
 }
 
-// RFC 3986: unreserved characters kept, every other octet as %XX.
+}  // namespace
+
+namespace internal {
+
 std::string urlEncode(const std::string& text) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string encoded;
@@ -82,6 +86,12 @@ std::string urlEncode(const std::string& text) {
     return encoded;
 }
 
+}  // namespace internal
+
+namespace {
+
+using internal::urlEncode;
+
 // What both entry points refuse before any work (and, for a new request,
 // before its ID is drawn).
 int checkRedirectInputs(const std::string& relayState, const Key* spKey) {
@@ -96,8 +106,8 @@ int checkRedirectInputs(const std::string& relayState, const Key* spKey) {
     return kOk;
 }
 
-int encodeQuery(std::string* query, const std::string& samlRequest,
-                const std::string& relayState, const Key* spKey, bool useSha1) {
+int encodeQuery(std::string* query, const std::string& samlRequest, const std::string& relayState,
+                const Key* spKey, bool useSha1) {
     CORVANE_ASSERT(query);
     const int status = checkRedirectInputs(relayState, spKey);
     if (status != kOk) return status;

@@ -358,8 +358,8 @@ TEST_P(VerifyRefuses, WithTheStatusCodeAndTheLibraryErrorsInOrder) {
     const std::vector<std::string> errors = Recorder::errors();
     ASSERT_FALSE(errors.empty());
 
-    const Finished run =
-        corvane({"verify", "--nameid-only", "--cert", writeTemp("cert.pem", cert), writeTemp("response.xml", xml)});
+    const Finished run = corvane({"verify", "--nameid-only", "--cert", writeTemp("cert.pem", cert),
+                                  writeTemp("response.xml", xml)});
     EXPECT_EQ(run.exitCode, -row.status);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, errorLines(errors) + summaryFor(row.status));
@@ -374,8 +374,8 @@ TEST_P(VerifyRefuses, WithVerboseLogLinesAmongTheErrors) {
     const std::vector<std::string> errorLog = Recorder::logAt(1);
     const std::vector<std::string> warnings = Recorder::logAt(2);
 
-    const Finished run = corvane(
-        {"verify", "--nameid-only", "-v", "--cert", writeTemp("cert.pem", cert), writeTemp("response.xml", xml)});
+    const Finished run = corvane({"verify", "--nameid-only", "-v", "--cert",
+                                  writeTemp("cert.pem", cert), writeTemp("response.xml", xml)});
     EXPECT_EQ(run.exitCode, -row.status);
     EXPECT_EQ(linesStartingWith(run.err, "corvane: error: "), errors);
     EXPECT_EQ(linesStartingWith(run.err, "corvane: log 1: "), errorLog);
@@ -403,9 +403,10 @@ TEST_F(CliTest, NameIdOnlyAcceptsTwoMegabytesAndRefusesOneByteMore) {
                                    writeTemp("over.xml", responseOfSize(limit + 1))});
     EXPECT_EQ(over.exitCode, 8);
     EXPECT_EQ(over.out, "");
-    EXPECT_EQ(over.err,
-              errorLines({"SAML message of 2097153 bytes is larger than the limit of 2097152 bytes"}) +
-                  summaryFor(-8));
+    EXPECT_EQ(
+        over.err,
+        errorLines({"SAML message of 2097153 bytes is larger than the limit of 2097152 bytes"}) +
+            summaryFor(-8));
 }
 
 // ---------------------------------------------------------------------------
@@ -554,12 +555,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  "",
                  "corvane verify: --request-id is empty"},
-        BadInput{"LoginWithoutIdp",
-                 {"verify", "--cert", kCert, "--audience", "A", "--acs", "U", "--request-id", "R",
-                  "-"},
-                 {},
-                 "",
-                 "corvane verify: missing --idp ENTITY"},
+        BadInput{
+            "LoginWithoutIdp",
+            {"verify", "--cert", kCert, "--audience", "A", "--acs", "U", "--request-id", "R", "-"},
+            {},
+            "",
+            "corvane verify: missing --idp ENTITY"},
         BadInput{"RequestIdWithNameIdOnly",
                  {"verify", "--nameid-only", "--cert", kCert, "--request-id", "R", "-"},
                  {},
@@ -754,8 +755,8 @@ void PrintTo(const RedirectCase& row, std::ostream* out) { *out << row.name; }
 class Redirect : public CliTest, public ::testing::WithParamInterface<RedirectCase> {};
 
 TEST_P(Redirect, PrintsTheSsoUrlWithTheQuery) {
-    std::vector<std::string> args = {"request", "--standard", "--redirect", kSsoUrl, "--issuer",
-                                     kSpEntity};
+    std::vector<std::string> args = {"request", "--standard", "--redirect",
+                                     kSsoUrl,   "--issuer",   kSpEntity};
     args.insert(args.end(), GetParam().extraArgs.begin(), GetParam().extraArgs.end());
     const Finished run = corvane(args);
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -796,21 +797,21 @@ protected:
             xml, " InResponseTo=\"_login-request-1\"",
             requestId.empty() ? std::string() : " InResponseTo=\"" + requestId + "\"");
         xml = corvane_test::replaceAll(xml, "{{ASSERTION_SIGNATURE}}", "");
-        xml = corvane_test::replaceAll(
-            xml, "{{RESPONSE_SIGNATURE}}",
-            corvane_test::signatureTemplate("#_login-response-1", alg));
+        xml = corvane_test::replaceAll(xml, "{{RESPONSE_SIGNATURE}}",
+                                       corvane_test::signatureTemplate("#_login-response-1", alg));
         const std::string in = writeTemp("unsigned.xml", xml);
         const Finished sign = corvane_cli_test::runProcess(
-            {CORVANE_CLI_XMLSEC1, "--sign", "--privkey-pem", corvane_test::fixturePath("test-idp-key.pem"),
-             "--id-attr:ID", "urn:oasis:names:tc:SAML:2.0:protocol:Response", "--output",
-             path(name), in},
+            {CORVANE_CLI_XMLSEC1, "--sign", "--privkey-pem",
+             corvane_test::fixturePath("test-idp-key.pem"), "--id-attr:ID",
+             "urn:oasis:names:tc:SAML:2.0:protocol:Response", "--output", path(name), in},
             "");
         EXPECT_EQ(sign.exitCode, 0) << sign.err << sign.problem;
         return path(name);
     }
     static std::vector<std::string> loginArgs(const std::string& audience) {
-        return {"verify", "--cert", idpCertPath(), "--idp", kLoginIdp, "--audience", audience,
-                "--acs", kAcsUrl, "--request-id", "_login-request-1", "--now", kLoginNow};
+        return {"verify",           "--cert", idpCertPath(), "--idp", kLoginIdp,
+                "--audience",       audience, "--acs",       kAcsUrl, "--request-id",
+                "_login-request-1", "--now",  kLoginNow};
     }
 };
 
@@ -827,7 +828,8 @@ TEST_F(LoginVerify, PrintsEveryFieldOfTheLogin) {
           std::string("assertionExpiry: 1709294700"),
           std::string("attribute urn:oid:0.9.2342.19200300.100.1.3 (mail): alice@example.test"),
           std::string("attribute groups: staff"), std::string("attribute groups: admins")}) {
-        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << run.out;
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n"
+                                                                            << run.out;
     }
 }
 
@@ -880,8 +882,8 @@ TEST_F(LoginVerify, WrongAudienceExits10WithTheLibraryMessage) {
 }
 
 TEST_F(LoginVerify, MissingAcsIsAUsageError) {
-    const Finished run = corvane({"verify", "--cert", idpCertPath(), "--idp", kLoginIdp,
-                                  "--audience", kSpEntity, "-"});
+    const Finished run = corvane(
+        {"verify", "--cert", idpCertPath(), "--idp", kLoginIdp, "--audience", kSpEntity, "-"});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "corvane verify: missing --acs URL\n");
@@ -919,8 +921,9 @@ protected:
             case LoginInput::NotWellFormed:
                 return writeTemp("broken.xml", "<a><b></a>");
             case LoginInput::Base64:
-                return writeTemp("login.b64", wrapLines(base64(corvane_test::readFile(signedLogin())),
-                                                        76, "\r\n"));
+                return writeTemp(
+                    "login.b64",
+                    wrapLines(base64(corvane_test::readFile(signedLogin())), 76, "\r\n"));
             case LoginInput::FormEncoded:
                 return writeTemp("login.form", formEncoded(corvane_test::readFile(signedLogin())));
         }
@@ -931,8 +934,8 @@ protected:
 TEST_P(LoginVerdicts, ExitStatusMessageAndSummary) {
     const LoginRow& row = GetParam();
     const std::string response = responseFile(row.input);
-    std::vector<std::string> args = {"verify", "--idp", kLoginIdp, "--audience", kSpEntity,
-                                     "--acs", kAcsUrl};
+    std::vector<std::string> args = {"verify",  "--idp", kLoginIdp, "--audience",
+                                     kSpEntity, "--acs", kAcsUrl};
     bool certGiven = false;
     bool nowGiven = false;
     for (const std::string& arg : row.args) {
@@ -959,8 +962,8 @@ TEST_P(LoginVerdicts, ExitStatusMessageAndSummary) {
     if (sizeAt != std::string::npos)
         message.replace(sizeAt, 6, std::to_string(corvane_test::readFile(response).size()));
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, errorLines({message}) + "corvane verify: the login is refused: " + row.words +
-                           " (library status " + std::to_string(-row.exitCode) + ")\n");
+    EXPECT_EQ(run.err, errorLines({message}) + "corvane verify: the login is refused: " +
+                           row.words + " (library status " + std::to_string(-row.exitCode) + ")\n");
 }
 
 const char kNotAuthentic[] = "not authentic";
@@ -972,45 +975,82 @@ const char kTooLargeWords[] = "too large";
 INSTANTIATE_TEST_SUITE_P(
     Cli, LoginVerdicts,
     ::testing::Values(
-        LoginRow{"RequestIdAccepted", LoginInput::Solicited, {"--request-id", "_login-request-1"},
-                 0, "", ""},
-        LoginRow{"BothRulesAcceptTheAnswer", LoginInput::Solicited,
-                 {"--request-id", "_login-request-1", "--allow-unsolicited"}, 0, "", ""},
-        LoginRow{"BothRulesAcceptTheUnsolicited", LoginInput::Unsolicited,
-                 {"--allow-unsolicited", "--request-id", "_login-request-1"}, 0, "", ""},
-        LoginRow{"UnsolicitedAccepted", LoginInput::Unsolicited, {"--allow-unsolicited"}, 0, "",
+        LoginRow{"RequestIdAccepted",
+                 LoginInput::Solicited,
+                 {"--request-id", "_login-request-1"},
+                 0,
+                 "",
                  ""},
-        LoginRow{"Base64Accepted", LoginInput::Base64, {"--request-id", "_login-request-1"}, 0,
-                 "", ""},
-        LoginRow{"FormEncodedAccepted", LoginInput::FormEncoded,
-                 {"--request-id", "_login-request-1"}, 0, "", ""},
-        LoginRow{"SignedByAnotherKey", LoginInput::Solicited,
-                 {"--cert", "{SP_CERT}", "--request-id", "_login-request-1"}, 7,
+        LoginRow{"BothRulesAcceptTheAnswer",
+                 LoginInput::Solicited,
+                 {"--request-id", "_login-request-1", "--allow-unsolicited"},
+                 0,
+                 "",
+                 ""},
+        LoginRow{"BothRulesAcceptTheUnsolicited",
+                 LoginInput::Unsolicited,
+                 {"--allow-unsolicited", "--request-id", "_login-request-1"},
+                 0,
+                 "",
+                 ""},
+        LoginRow{
+            "UnsolicitedAccepted", LoginInput::Unsolicited, {"--allow-unsolicited"}, 0, "", ""},
+        LoginRow{
+            "Base64Accepted", LoginInput::Base64, {"--request-id", "_login-request-1"}, 0, "", ""},
+        LoginRow{"FormEncodedAccepted",
+                 LoginInput::FormEncoded,
+                 {"--request-id", "_login-request-1"},
+                 0,
+                 "",
+                 ""},
+        LoginRow{"SignedByAnotherKey",
+                 LoginInput::Solicited,
+                 {"--cert", "{SP_CERT}", "--request-id", "_login-request-1"},
+                 7,
                  "SAML response signature over the Response does not verify with any IdP "
                  "certificate",
                  kNotAuthentic},
-        LoginRow{"NotWellFormed", LoginInput::NotWellFormed, {"--request-id", "_login-request-1"},
-                 8, "XML document with SAML token is not well-formed", kNotUsable},
-        LoginRow{"SkewBeyondADay", LoginInput::Solicited,
-                 {"--request-id", "_login-request-1", "--skew", "86401"}, 9,
+        LoginRow{"NotWellFormed",
+                 LoginInput::NotWellFormed,
+                 {"--request-id", "_login-request-1"},
+                 8,
+                 "XML document with SAML token is not well-formed",
+                 kNotUsable},
+        LoginRow{"SkewBeyondADay",
+                 LoginInput::Solicited,
+                 {"--request-id", "_login-request-1", "--skew", "86401"},
+                 9,
                  "Login expectations are not usable: the clock skew must be 0 to 86400 seconds",
                  kOptionsNotUsable},
-        LoginRow{"AnotherRequest", LoginInput::Solicited, {"--request-id", "_login-request-2"},
-                 10, "SAML response answers request \"_login-request-1\", not \"_login-request-2\"",
+        LoginRow{"AnotherRequest",
+                 LoginInput::Solicited,
+                 {"--request-id", "_login-request-2"},
+                 10,
+                 "SAML response answers request \"_login-request-1\", not \"_login-request-2\"",
                  kRefusedByProfile},
-        LoginRow{"UnsolicitedNotAllowed", LoginInput::Unsolicited,
-                 {"--request-id", "_login-request-1"}, 10,
+        LoginRow{"UnsolicitedNotAllowed",
+                 LoginInput::Unsolicited,
+                 {"--request-id", "_login-request-1"},
+                 10,
                  "SAML response answers no request, but request \"_login-request-1\" is expected",
                  kRefusedByProfile},
-        LoginRow{"AnswerWithoutItsRequestId", LoginInput::Solicited, {"--allow-unsolicited"}, 10,
+        LoginRow{"AnswerWithoutItsRequestId",
+                 LoginInput::Solicited,
+                 {"--allow-unsolicited"},
+                 10,
                  "SAML response answers request \"_login-request-1\", but no request ID is "
                  "expected to check it against",
                  kRefusedByProfile},
-        LoginRow{"Expired", LoginInput::Solicited,
-                 {"--request-id", "_login-request-1", "--now=1709298000"}, 10,
-                 "SAML bearer confirmation expired at 2024-03-01T12:05:00Z", kRefusedByProfile},
-        LoginRow{"LargerThanMaxSize", LoginInput::Solicited,
-                 {"--request-id", "_login-request-1", "--max-size", "1000"}, 11,
+        LoginRow{"Expired",
+                 LoginInput::Solicited,
+                 {"--request-id", "_login-request-1", "--now=1709298000"},
+                 10,
+                 "SAML bearer confirmation expired at 2024-03-01T12:05:00Z",
+                 kRefusedByProfile},
+        LoginRow{"LargerThanMaxSize",
+                 LoginInput::Solicited,
+                 {"--request-id", "_login-request-1", "--max-size", "1000"},
+                 11,
                  "SAML message of {SIZE} bytes is larger than the limit of 1000 bytes",
                  kTooLargeWords}),
     corvane_test::RowName());
@@ -1020,10 +1060,10 @@ TEST_F(LoginVerify, MaxSizeIsTheLargestResponseAcceptedInEveryForm) {
     const std::size_t size = corvane_test::readFile(xmlPath).size();
     const std::string base64Path =
         writeTemp("login.b64", base64(corvane_test::readFile(xmlPath)) + "\n");
-    std::vector<std::string> args = {"verify", "--cert", idpCertPath(), "--idp", kLoginIdp,
-                                     "--audience", kSpEntity, "--acs", kAcsUrl,
-                                     "--request-id", "_login-request-1", "--now", kLoginNow,
-                                     "--max-size"};
+    std::vector<std::string> args = {"verify",  "--cert",       idpCertPath(),      "--idp",
+                                     kLoginIdp, "--audience",   kSpEntity,          "--acs",
+                                     kAcsUrl,   "--request-id", "_login-request-1", "--now",
+                                     kLoginNow, "--max-size"};
     for (const std::string& input : {xmlPath, base64Path}) {
         SCOPED_TRACE(input);
         std::vector<std::string> atLimit = args;
@@ -1056,9 +1096,9 @@ TEST_F(LoginVerify, RequestIdOutFeedsVerifyRequestId) {
     EXPECT_EQ(attributeOf(request.out, "samlp:AuthnRequest", "ID"), id);
 
     const std::string answer = signedLogin(id, "answer.xml");
-    const std::vector<std::string> verify = {"verify", "--cert", idpCertPath(), "--idp", kLoginIdp,
-                                             "--audience", kSpEntity, "--acs", kAcsUrl, "--now",
-                                             kLoginNow, "--request-id"};
+    const std::vector<std::string> verify = {
+        "verify",  "--cert", idpCertPath(), "--idp", kLoginIdp, "--audience",
+        kSpEntity, "--acs",  kAcsUrl,       "--now", kLoginNow, "--request-id"};
     std::vector<std::string> matching = verify;
     matching.insert(matching.end(), {id, answer});
     const Finished accepted = corvane(matching);
@@ -1066,7 +1106,9 @@ TEST_F(LoginVerify, RequestIdOutFeedsVerifyRequestId) {
     EXPECT_NE(accepted.out.find(std::string("nameId: ") + kLoginNameId + "\n"), std::string::npos);
     // A second request's ID does not fit the first one's answer.
     ASSERT_EQ(corvane({"request", "--destination", kDestination, "--issuer", kIssuer, "--key",
-                       spKeyPath(), "--id-out", idFile}).exitCode, 0);
+                       spKeyPath(), "--id-out", idFile})
+                  .exitCode,
+              0);
     const std::string second = corvane_test::readFile(idFile);
     ASSERT_NE(second, written);
     std::vector<std::string> other = verify;
@@ -1097,7 +1139,8 @@ class RequestJson : public CliTest, public ::testing::WithParamInterface<JsonReq
 
 TEST_P(RequestJson, IsOneObjectWithTheIdAndTheRequest) {
     std::vector<std::string> args;
-    for (const std::string& arg : GetParam().args) args.push_back(arg == "{KEY}" ? spKeyPath() : arg);
+    for (const std::string& arg : GetParam().args)
+        args.push_back(arg == "{KEY}" ? spKeyPath() : arg);
     args.insert(args.end(), {"--json", "--id-out", path("id")});
     const Finished run = corvane(args);
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -1124,19 +1167,18 @@ TEST_P(RequestJson, IsOneObjectWithTheIdAndTheRequest) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, RequestJson,
-    ::testing::Values(
-        JsonRequestCase{"Plain",
-                        {"request", "--destination", kDestination, "--issuer", kIssuer, "--key",
-                         "{KEY}"},
-                        "request"},
-        JsonRequestCase{"Standard",
-                        {"request", "--standard", "--destination", kSsoUrl, "--issuer", kSpEntity,
-                         "--key", "{KEY}", "--acs", kAcsUrl},
-                        "request"},
-        JsonRequestCase{"Redirect",
-                        {"request", "--standard", "--redirect", kSsoUrl, "--issuer", kSpEntity,
-                         "--key", "{KEY}", "--relay-state", "a\"b\\c"},
-                        "url"}),
+    ::testing::Values(JsonRequestCase{"Plain",
+                                      {"request", "--destination", kDestination, "--issuer",
+                                       kIssuer, "--key", "{KEY}"},
+                                      "request"},
+                      JsonRequestCase{"Standard",
+                                      {"request", "--standard", "--destination", kSsoUrl,
+                                       "--issuer", kSpEntity, "--key", "{KEY}", "--acs", kAcsUrl},
+                                      "request"},
+                      JsonRequestCase{"Redirect",
+                                      {"request", "--standard", "--redirect", kSsoUrl, "--issuer",
+                                       kSpEntity, "--key", "{KEY}", "--relay-state", "a\"b\\c"},
+                                      "url"}),
     corvane_test::RowName());
 
 TEST_F(CliTest, JsonObjectReaderRefusesWhatIsNotOneObjectOfStrings) {
@@ -1154,8 +1196,13 @@ TEST_F(CliTest, JsonObjectReaderRefusesWhatIsNotOneObjectOfStrings) {
 
 // metadata --want-assertions-signed: the attribute follows the option.
 TEST_F(CliTest, MetadataWantAssertionsSignedFollowsTheOption) {
-    const std::vector<std::string> base = {"metadata", "--entity-id", kSpEntity, "--acs", kAcsUrl,
-                                           "--cert", corvane_test::fixturePath("test-sp-cert.pem")};
+    const std::vector<std::string> base = {"metadata",
+                                           "--entity-id",
+                                           kSpEntity,
+                                           "--acs",
+                                           kAcsUrl,
+                                           "--cert",
+                                           corvane_test::fixturePath("test-sp-cert.pem")};
     for (const auto& row : std::vector<std::pair<std::string, std::string>>{
              {"", "true"},
              {"--want-assertions-signed=true", "true"},
@@ -1200,21 +1247,18 @@ TEST_P(Help, GoesToStandardOutputWithExitStatuses) {
     for (int code : {0, 1, 2, 3, 7, 8, 9, 10, 11}) {
         const std::string number = std::to_string(code);
         const std::string status = (code < 10 ? "  " : " ") + number + "  ";
-        const bool listed =
-            std::string(row.statuses).find(" " + number + " ") != std::string::npos;
+        const bool listed = std::string(row.statuses).find(" " + number + " ") != std::string::npos;
         EXPECT_EQ(run.out.find(std::string("\nExit status:")) != std::string::npos, true);
-        EXPECT_EQ(run.out.find(std::string("\n") + status) != std::string::npos, listed)
-            << status;
+        EXPECT_EQ(run.out.find(std::string("\n") + status) != std::string::npos, listed) << status;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, Help,
     ::testing::Values(
-        HelpCase{"Overview", {"--help"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]",
-                 kAllStatuses},
-        HelpCase{"OverviewShort", {"-h"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]",
-                 kAllStatuses},
+        HelpCase{"Overview", {"--help"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]", kAllStatuses},
+        HelpCase{
+            "OverviewShort", {"-h"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]", kAllStatuses},
         HelpCase{"RequestOption",
                  {"request", "--help"},
                  "Usage: corvane request --destination URL --issuer ENTITY --key SP.pem",
@@ -1252,7 +1296,8 @@ TEST_F(LoginVerify, ReplayCacheOnRedisRefusesTheSecondRunAndFailsClosedWhenDown)
     const std::string day = corvane_test::tomorrowUtc();
     std::vector<std::string> args = loginArgs(kSpEntity);
     args.back() = std::to_string(corvane_test::noonUtc(day));  // --now
-    args.insert(args.end(), {"--replay-cache", server.url(), signedLogin("_login-request-1", "signed.xml", day)});
+    args.insert(args.end(), {"--replay-cache", server.url(),
+                             signedLogin("_login-request-1", "signed.xml", day)});
 
     const Finished first = corvane(args);
     EXPECT_EQ(first.exitCode, 0) << first.err;
@@ -1373,6 +1418,294 @@ TEST_F(CliTest, MetadataOffersTheEncryptionCertificateWithItsMethods) {
                                       "--encryption-cert", path("missing.pem")});
     EXPECT_NE(missing.exitCode, 0);
     EXPECT_NE(missing.err.find("--encryption-cert"), std::string::npos) << missing.err;
+}
+
+// ---------------------------------------------------------------------------
+// IdP metadata: idp-metadata, verify --idp-metadata, request --idp-metadata
+
+const char kOtherIdp[] = "https://idp.other.test/idp";
+
+// The base64 body of a PEM certificate fixture, on one line.
+std::string certificateBody(const std::string& fixture) {
+    std::string body;
+    for (const std::string& line : linesOf(corvane_test::readFixture(fixture)))
+        if (line.find("-----") == std::string::npos) body += line;
+    return body;
+}
+
+std::string idpEntityFor(const std::string& entityId, const std::string& host,
+                         const std::string& certificateFixture) {
+    return "<md:EntityDescriptor entityID=\"" + entityId +
+           "\"><md:IDPSSODescriptor WantAuthnRequestsSigned=\"true\" "
+           "protocolSupportEnumeration=\"urn:oasis:names:tc:SAML:2.0:protocol\"><md:KeyDescriptor "
+           "use=\"signing\"><ds:KeyInfo><ds:X509Data><ds:X509Certificate>" +
+           certificateBody(certificateFixture) +
+           "</ds:X509Certificate></ds:X509Data></ds:KeyInfo></md:KeyDescriptor>"
+           "<md:SingleSignOnService Binding=\"urn:oasis:names:tc:SAML:2.0:bindings:HTTP-Redirect\" "
+           "Location=\"https://" +
+           host +
+           "/sso/redirect\"/><md:SingleSignOnService "
+           "Binding=\"urn:oasis:names:tc:SAML:2.0:bindings:HTTP-POST\" Location=\"https://" +
+           host + "/sso/post\"/></md:IDPSSODescriptor></md:EntityDescriptor>";
+}
+
+class IdpMetadataCli : public LoginVerify {
+protected:
+    // An aggregate of the login fixture's IdP and another IdP (whose
+    // certificate is the SP's), signed over its root by the metadata
+    // signer (the test SP key) into `name`, or unsigned; its path.
+    std::string aggregate(bool signedByTheSigner, const std::string& name = "metadata.xml") {
+        std::string xml =
+            "<md:EntitiesDescriptor xmlns:md=\"urn:oasis:names:tc:SAML:2.0:metadata\" "
+            "xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\" ID=\"_federation\">" +
+            std::string(signedByTheSigner ? corvane_test::signatureTemplate(
+                                                "#_federation", corvane_test::SigAlg::RsaSha256)
+                                          : "") +
+            idpEntityFor(kLoginIdp, "idp.example.test", "test-idp-cert.pem") +
+            idpEntityFor(kOtherIdp, "idp.other.test", "test-sp-cert.pem") +
+            "</md:EntitiesDescriptor>";
+        if (!signedByTheSigner) return writeTemp(name, xml);
+        const std::string in = writeTemp("metadata-unsigned.xml", xml);
+        const Finished sign = corvane_cli_test::runProcess(
+            {CORVANE_CLI_XMLSEC1, "--sign", "--privkey-pem",
+             corvane_test::fixturePath("test-sp-key.pem"), "--id-attr:ID",
+             "urn:oasis:names:tc:SAML:2.0:metadata:EntitiesDescriptor", "--output", path(name), in},
+            "");
+        EXPECT_EQ(sign.exitCode, 0) << sign.err << sign.problem;
+        return path(name);
+    }
+    static std::string signerPath() { return corvane_test::fixturePath("test-sp-cert.pem"); }
+    // verify of the login fixture with the IdP's settings from metadata.
+    std::vector<std::string> metadataVerifyArgs(const std::string& metadata) {
+        return {"verify",     "--idp-metadata", metadata,           "--metadata-signer",
+                signerPath(), "--audience",     kSpEntity,          "--acs",
+                kAcsUrl,      "--request-id",   "_login-request-1", "--now",
+                kLoginNow};
+    }
+};
+
+TEST_F(IdpMetadataCli, ListsEveryIdpOfASignedAggregate) {
+    const Finished run =
+        corvane({"idp-metadata", aggregate(true), "--metadata-signer", signerPath()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, std::string(kLoginIdp) + "\n" + kOtherIdp + "\n");
+    const Finished json =
+        corvane({"idp-metadata", aggregate(true), "--metadata-signer", signerPath(), "--json"});
+    EXPECT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_EQ(json.out, std::string("{\"idpEntityIds\":[\"") + kLoginIdp + "\",\"" + kOtherIdp +
+                            "\"],\"entityCount\":2,\"validUntil\":\"\"}\n");
+}
+
+TEST_F(IdpMetadataCli, EntityPrintsThatIdpsSettings) {
+    const Finished run = corvane({"idp-metadata", aggregate(true), "--metadata-signer",
+                                  signerPath(), "--entity", kOtherIdp});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(
+        run.out,
+        std::string("entityId: ") + kOtherIdp +
+            "\nsingleSignOnService urn:oasis:names:tc:SAML:2.0:bindings:HTTP-Redirect: "
+            "https://idp.other.test/sso/redirect\nsingleSignOnService "
+            "urn:oasis:names:tc:SAML:2.0:bindings:HTTP-POST: https://idp.other.test/sso/post\n"
+            "signingCertificate: " +
+            certificateBody("test-sp-cert.pem") +
+            "\nwantAuthnRequestsSigned: true\nvalidUntil:\ncacheDurationSeconds:\n");
+}
+
+struct MetadataRefusal {
+    const char* name;
+    bool signedByTheSigner;
+    std::vector<std::string> trust;
+    int exitCode;
+    std::string err;
+};
+
+void PrintTo(const MetadataRefusal& row, std::ostream* out) { *out << row.name; }
+
+class IdpMetadataTrust : public IdpMetadataCli,
+                         public ::testing::WithParamInterface<MetadataRefusal> {};
+
+TEST_P(IdpMetadataTrust, ExitStatusAndMessages) {
+    const MetadataRefusal& row = GetParam();
+    std::vector<std::string> args = {"idp-metadata", aggregate(row.signedByTheSigner)};
+    for (std::string option : row.trust) {
+        args.push_back(option == "SIGNER"  ? signerPath()
+                       : option == "OTHER" ? idpCertPath()
+                                           : option);
+    }
+    const Finished run = corvane(args);
+    EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
+    EXPECT_EQ(run.err, row.err);
+    EXPECT_EQ(run.out.empty(), row.exitCode != 0) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, IdpMetadataTrust,
+    ::testing::Values(
+        MetadataRefusal{"Unsigned",
+                        false,
+                        {"--metadata-signer", "SIGNER"},
+                        7,
+                        "corvane: error: IdP metadata is not signed\ncorvane idp-metadata: the IdP "
+                        "metadata is refused: not authentic (library status -7)\n"},
+        MetadataRefusal{"UnsignedTrusted", false, {"--trust-unsigned-metadata"}, 0, ""},
+        MetadataRefusal{"SignedByAnother",
+                        true,
+                        {"--metadata-signer", "OTHER"},
+                        7,
+                        "corvane: error: IdP metadata signature does not verify with any pinned "
+                        "signer key\ncorvane idp-metadata: the IdP metadata is refused: not "
+                        "authentic (library status -7)\n"},
+        MetadataRefusal{"SignedBySigner", true, {"--metadata-signer", "SIGNER"}, 0, ""},
+        MetadataRefusal{"NoTrust",
+                        true,
+                        {},
+                        2,
+                        "corvane idp-metadata: missing --metadata-signer CERT.pem (or "
+                        "--trust-unsigned-metadata for an IdP's own metadata fetched over TLS)\n"},
+        MetadataRefusal{"BothTrusts",
+                        true,
+                        {"--metadata-signer", "SIGNER", "--trust-unsigned-metadata"},
+                        2,
+                        "corvane idp-metadata: --metadata-signer and --trust-unsigned-metadata "
+                        "exclude each other\n"},
+        MetadataRefusal{"UnknownEntity",
+                        true,
+                        {"--metadata-signer", "SIGNER", "--entity", "https://nobody.test/idp"},
+                        9,
+                        "corvane: error: IdP metadata holds no entity \"https://nobody.test/idp\"\n"
+                        "corvane idp-metadata: the IdP is refused: options not usable (library "
+                        "status -9)\n"}),
+    corvane_test::RowName());
+
+TEST_F(IdpMetadataCli, VerifyTakesTheIdpFromTheMetadata) {
+    std::vector<std::string> args = metadataVerifyArgs(aggregate(true));
+    args.insert(args.end(), {"--entity", kLoginIdp, signedLogin()});
+    const Finished run = corvane(args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find(std::string("nameId: ") + kLoginNameId + "\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(std::string("idpEntityId: ") + kLoginIdp + "\n"), std::string::npos);
+
+    // Control: the other IdP of the same metadata does not sign this login.
+    std::vector<std::string> other = metadataVerifyArgs(aggregate(true));
+    other.insert(other.end(), {"--entity", kOtherIdp, signedLogin()});
+    const Finished refused = corvane(other);
+    EXPECT_EQ(refused.exitCode, 7) << refused.err;
+    EXPECT_EQ(refused.out, "");
+}
+
+TEST_F(IdpMetadataCli, VerifyOfAnAggregateNeedsTheEntity) {
+    std::vector<std::string> args = metadataVerifyArgs(aggregate(true));
+    args.push_back(signedLogin());
+    const Finished run = corvane(args);
+    EXPECT_EQ(run.exitCode, 9);
+    EXPECT_EQ(run.err,
+              "corvane: error: IdP metadata holds 2 IdPs: name the entity ID of one\ncorvane "
+              "verify: the IdP metadata is refused: options not usable (library status -9)\n");
+}
+
+TEST_F(IdpMetadataCli, VerifyWithMetadataTakesNoCertOrIdp) {
+    for (const char* option : {"--cert", "--idp"}) {
+        std::vector<std::string> args = metadataVerifyArgs(aggregate(true));
+        args.insert(args.end(), {option, idpCertPath(), signedLogin()});
+        const Finished run = corvane(args);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err, std::string("corvane verify: option ") + option +
+                               " does not go with --idp-metadata (the IdP's settings come from "
+                               "the metadata)\n");
+    }
+}
+
+TEST_F(IdpMetadataCli, MetadataOptionsNeedTheMetadata) {
+    for (const char* option : {"--metadata-signer", "--entity"}) {
+        std::vector<std::string> args = loginArgs(kSpEntity);
+        args.insert(args.end(), {option, signerPath(), signedLogin()});
+        const Finished run = corvane(args);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err,
+                  std::string("corvane verify: option ") + option + " needs --idp-metadata\n");
+    }
+    const Finished request =
+        corvane({"request", "--standard", "--destination", kDestination, "--issuer", kIssuer,
+                 "--key", spKeyPath(), "--acs", kAcsUrl, "--http-redirect"});
+    EXPECT_EQ(request.exitCode, 2);
+    EXPECT_EQ(request.err, "corvane request: option --http-redirect needs --idp-metadata\n");
+    const Finished plain = corvane(
+        {"request", "--idp-metadata", aggregate(true), "--issuer", kIssuer, "--key", spKeyPath()});
+    EXPECT_EQ(plain.exitCode, 2);
+    EXPECT_EQ(plain.err, "corvane request: option --idp-metadata needs --standard\n");
+}
+
+TEST_F(IdpMetadataCli, RequestGoesToTheSsoUrlOfTheMetadata) {
+    const std::vector<std::string> base = {
+        "request",    "--standard", "--idp-metadata", aggregate(true), "--metadata-signer",
+        signerPath(), "--entity",   kOtherIdp,        "--issuer",      kIssuer};
+    std::vector<std::string> post = base;
+    post.insert(post.end(), {"--key", spKeyPath(), "--acs", kAcsUrl});
+    const Finished signedPost = corvane(post);
+    EXPECT_EQ(signedPost.exitCode, 0) << signedPost.err;
+    EXPECT_EQ(attributeOf(signedPost.out, "samlp:AuthnRequest", "Destination"),
+              "https://idp.other.test/sso/post");
+
+    std::vector<std::string> redirect = base;
+    redirect.insert(redirect.end(), {"--http-redirect", "--key", spKeyPath()});
+    const Finished url = corvane(redirect);
+    EXPECT_EQ(url.exitCode, 0) << url.err;
+    EXPECT_EQ(url.out.rfind("https://idp.other.test/sso/redirect?SAMLRequest=", 0), 0u) << url.out;
+    EXPECT_NE(url.out.find("&Signature="), std::string::npos);
+
+    // The IdP wants signed requests: an unsigned redirect is refused.
+    std::vector<std::string> unsignedRedirect = base;
+    unsignedRedirect.push_back("--http-redirect");
+    const Finished refused = corvane(unsignedRedirect);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err,
+              "corvane request: the IdP's metadata asks for signed requests "
+              "(WantAuthnRequestsSigned): give --key SP.pem\n");
+    EXPECT_EQ(refused.out, "");
+}
+
+TEST_F(IdpMetadataCli, CertAcceptsBareBase64AndSaysWhatItFound) {
+    std::vector<std::string> args = loginArgs(kSpEntity);
+    args[2] = writeTemp("idp-cert.b64", certificateBody("test-idp-cert.pem") + "\n");
+    args.push_back(signedLogin());
+    const Finished bare = corvane(args);
+    EXPECT_EQ(bare.exitCode, 0) << bare.err;
+
+    const struct {
+        std::string file;
+        std::string found;
+    } rows[] = {
+        {aggregate(true),
+         "found SAML metadata; give it with --idp-metadata FILE (and --metadata-signer or "
+         "--trust-unsigned-metadata)"},
+        {corvane_test::fixturePath("test-sp-key.pem"),
+         "found a PEM PRIVATE KEY block, not a CERTIFICATE"},
+        {writeTemp("words.txt", "not a certificate: no PEM, no base64\n"),
+         "found neither a PEM certificate nor the base64 of one"},
+        {writeTemp("short.b64", "QUJDRA==\n"), "found base64 that is not an X.509 certificate"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        args[2] = row.file;
+        const Finished run = corvane(args);
+        EXPECT_EQ(run.exitCode, 8);
+        EXPECT_EQ(run.err, "corvane: error: Can not load IDP public key\ncorvane verify: --cert " +
+                               row.file + ": not a usable certificate: " + row.found + "\n");
+    }
+}
+
+TEST_F(IdpMetadataCli, HelpListsTheCommandAndItsStatuses) {
+    const Finished run = corvane({"help", "idp-metadata"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(linesOf(run.out).front(),
+              "Usage: corvane idp-metadata FILE (--metadata-signer CERT.pem |");
+    for (const char* status :
+         {"\n  0  ", "\n  2  ", "\n  7  ", "\n  8  ", "\n  9  ", "\n 10  ", "\n 11  "})
+        EXPECT_NE(run.out.find(status), std::string::npos) << status;
+    const Finished overview = corvane({"--help"});
+    EXPECT_NE(overview.out.find("\n  idp-metadata  "), std::string::npos);
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include "corvane_test_support.h"
 #include "extended_calls.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <ctime>
 #include <deque>
 #include <fstream>
@@ -142,21 +146,26 @@ std::string cutOut(const std::string& text, const std::string& begin, const std:
 
 std::string signatureTemplate(const std::string& referenceUri, SigAlg alg) {
     const bool sha256 = alg == SigAlg::RsaSha256;
-    const std::string signatureMethod = sha256
-        ? "http://www.w3.org/2001/04/xmldsig-more#rsa-sha256"
-        : "http://www.w3.org/2000/09/xmldsig#rsa-sha1";
+    const std::string signatureMethod = sha256 ? "http://www.w3.org/2001/04/xmldsig-more#rsa-sha256"
+                                               : "http://www.w3.org/2000/09/xmldsig#rsa-sha1";
     const std::string digestMethod = sha256 ? "http://www.w3.org/2001/04/xmlenc#sha256"
                                             : "http://www.w3.org/2000/09/xmldsig#sha1";
     return "<ds:Signature xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\">"
            "<ds:SignedInfo>"
            "<ds:CanonicalizationMethod Algorithm=\"http://www.w3.org/2001/10/xml-exc-c14n#\"/>"
-           "<ds:SignatureMethod Algorithm=\"" + signatureMethod + "\"/>"
-           "<ds:Reference URI=\"" + referenceUri + "\">"
+           "<ds:SignatureMethod Algorithm=\"" +
+           signatureMethod +
+           "\"/>"
+           "<ds:Reference URI=\"" +
+           referenceUri +
+           "\">"
            "<ds:Transforms>"
            "<ds:Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/>"
            "<ds:Transform Algorithm=\"http://www.w3.org/2001/10/xml-exc-c14n#\"/>"
            "</ds:Transforms>"
-           "<ds:DigestMethod Algorithm=\"" + digestMethod + "\"/>"
+           "<ds:DigestMethod Algorithm=\"" +
+           digestMethod +
+           "\"/>"
            "<ds:DigestValue></ds:DigestValue>"
            "</ds:Reference>"
            "</ds:SignedInfo>"
@@ -212,7 +221,8 @@ void forEachPrivateKeyBlock(const std::string& pem, Visit visit) {
             continue;
         }
         const size_t endLine = pem.find("-----END ", headerTail);
-        const size_t end = endLine == std::string::npos ? std::string::npos : pem.find(tail, endLine);
+        const size_t end =
+            endLine == std::string::npos ? std::string::npos : pem.find(tail, endLine);
         if (end == std::string::npos) return;
         visit(pos, end + tail.size());
         pos = end + tail.size();
@@ -275,6 +285,25 @@ std::vector<std::string> elementTexts(const std::string& xml, const std::string&
 
 std::string limitedMessage(const std::string& text) {
     return text.size() <= 1023 ? text : text.substr(0, 1023) + "...";
+}
+
+int runProgram(const std::string& program, std::vector<std::string> args,
+               const std::string& logPath, std::string* output) {
+    args.insert(args.begin(), program);
+    std::fflush(nullptr);  // the child must not write this process's buffered output again
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen(logPath.c_str(), "w", stdout) || dup2(fileno(stdout), 2) < 0) _exit(126);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    *output = readFile(logPath);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 
 }  // namespace corvane_test

@@ -7,7 +7,7 @@
 
 namespace corvane_cli {
 
-enum class Command { None, Request, Verify, Metadata };
+enum class Command { None, Request, Verify, Metadata, IdpMetadata };
 
 struct Options {
     Command command = Command::None;
@@ -56,6 +56,16 @@ struct Options {
     bool json = false;         // also request
     std::string responseFile;  // empty or "-": standard input
     bool responseGiven = false;
+    // IdP metadata: idp-metadata FILE, and verify and request --standard
+    // --idp-metadata FILE, trusted by --metadata-signer CERT.pem or
+    // --trust-unsigned-metadata; --entity names the IdP of an aggregate
+    std::string idpMetadataFile;
+    std::string metadataSigner;
+    bool trustUnsignedMetadata = false;
+    std::string entity;
+    // request --standard --idp-metadata: the HTTP-Redirect URL to the
+    // IdP's HTTP-Redirect SSO URL instead of the HTTP-POST request
+    bool httpRedirect = false;
 };
 
 struct ParsedCommandLine {

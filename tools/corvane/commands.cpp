@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <string>
 
@@ -20,6 +21,7 @@ namespace {
 const char kRequestName[] = "corvane request";
 const char kVerifyName[] = "corvane verify";
 const char kMetadataName[] = "corvane metadata";
+const char kIdpMetadataName[] = "corvane idp-metadata";
 
 using corvane::KeyPtr;
 
@@ -34,8 +36,8 @@ int inputProblem(const std::string& command, const std::string& input, const std
     return kExitUsage;
 }
 
-// A key or certificate file, read whole and not blank; false after the
-// problem was reported.
+// A key, certificate or metadata file, read whole and not blank; false
+// after the problem was reported.
 bool readKeyFile(const std::string& command, const std::string& option, const std::string& path,
                  std::string& text, int& exitCode) {
     const std::string input = option + " " + path;
@@ -118,16 +120,49 @@ int writeResult(const std::string& command, const std::string& outFile, const st
     return inputProblem(command, toFile ? "--out " + outFile : "output", problem);
 }
 
+// Strict base64 (white space allowed), as metadata carries a certificate.
+bool looksLikeBase64(const std::string& text) { return corvane::base64Decode(text).ok(); }
+
+// What a certificate file holds when no certificate loads from it, in a
+// few words for the user.
+std::string whatWasFound(const std::string& text) {
+    const std::string::size_type start = text.find_first_not_of(" \t\r\n");
+    if (start != std::string::npos && text[start] == '<') {
+        if (text.find("EntityDescriptor") != std::string::npos) {
+            return "found SAML metadata; give it with --idp-metadata FILE (and "
+                   "--metadata-signer or --trust-unsigned-metadata)";
+        }
+        return "found XML, not a certificate";
+    }
+    const std::string::size_type begin = text.find("-----BEGIN ");
+    if (begin != std::string::npos) {
+        const std::string::size_type end = text.find("-----", begin + 11);
+        const std::string label =
+            end == std::string::npos ? "" : text.substr(begin + 11, end - begin - 11);
+        if (label == "CERTIFICATE") return "found a PEM CERTIFICATE block that does not load";
+        return "found a PEM " + (label.empty() ? std::string("block") : label + " block") +
+               ", not a CERTIFICATE";
+    }
+    if (looksLikeBase64(text)) return "found base64 that is not an X.509 certificate";
+    return "found neither a PEM certificate nor the base64 of one";
+}
+
 // Loads a key file read before; null after the library's message and one
-// line of the tool's (exit status 8, as for a key the plain request cannot use).
+// line of the tool's (exit status 8, as for a key the plain request cannot
+// use). A certificate may also be the bare base64 of its DER, as metadata
+// carries it.
 KeyPtr loadKey(const std::string& command, const std::string& option, const std::string& path,
                const std::string& pem, bool privateKey, int& exitCode) {
-    const corvane::Result<KeyPtr> key =
-        privateKey ? corvane::Key::loadPrivateKey(pem) : corvane::Key::loadCertificate(pem);
+    const bool bareBase64 =
+        !privateKey && pem.find("-----BEGIN") == std::string::npos && looksLikeBase64(pem);
+    const corvane::Result<KeyPtr> key = privateKey   ? corvane::Key::loadPrivateKey(pem)
+                                        : bareBase64 ? corvane::loadCertificateFromBase64(pem)
+                                                     : corvane::Key::loadCertificate(pem);
     if (!key.ok()) {
         printError(key.message());
         report(command + ": " + option + " " + path + ": " +
-               (privateKey ? "not a usable private key" : "not a usable certificate"));
+               (privateKey ? "not a usable private key"
+                           : "not a usable certificate: " + whatWasFound(pem)));
         exitCode = exitCodeForStatus(corvane::toInt(key.status()));
         return KeyPtr();
     }
@@ -301,6 +336,110 @@ int writeRequest(const Options& options, const std::string& id, const char* memb
     return writeResult(kRequestName, options.outFile, output);
 }
 
+// The IdP metadata and the signer's certificate, read before the library
+// starts.
+struct MetadataInputs {
+    std::string xml;
+    std::string signerPem;
+};
+
+bool readMetadataInputs(const std::string& command, const Options& options, MetadataInputs& in,
+                        int& exitCode) {
+    const char* option = options.command == Command::IdpMetadata ? "metadata" : "--idp-metadata";
+    return readKeyFile(command, option, options.idpMetadataFile, in.xml, exitCode) &&
+           (options.metadataSigner.empty() ||
+            readKeyFile(command, "--metadata-signer", options.metadataSigner, in.signerPem,
+                        exitCode));
+}
+
+// The trust the command line names: the pinned signer, or the opt-in.
+bool metadataOptions(const std::string& command, const Options& options, const MetadataInputs& in,
+                     corvane::IdpMetadataOptions& metadataOptions, int& exitCode) {
+    metadataOptions.trustUnsignedMetadata = options.trustUnsignedMetadata;
+    if (options.metadataSigner.empty()) return true;
+    const KeyPtr signer = loadKey(command, "--metadata-signer", options.metadataSigner,
+                                  in.signerPem, false, exitCode);
+    if (!signer) return false;
+    metadataOptions.signerKeys = {signer};
+    return true;
+}
+
+// The IdP the command line names (--entity, or the metadata's only IdP),
+// verified; false after the problem was reported.
+bool idpFromMetadata(const std::string& command, const Options& options, const MetadataInputs& in,
+                     corvane::IdpDescriptor& idp, int& exitCode) {
+    corvane::IdpMetadataOptions metadata;
+    if (!metadataOptions(command, options, in, metadata, exitCode)) return false;
+    corvane::Result<corvane::IdpDescriptor> found =
+        corvane::loadIdpDescriptor(in.xml, metadata, options.entity);
+    if (!found.ok()) {
+        exitCode = libraryFailure(command, "the IdP metadata is refused", found);
+        return false;
+    }
+    idp = std::move(found).value();
+    return true;
+}
+
+// The instant as UTC xs:dateTime, or empty for none (-1).
+std::string instantText(long long instant) {
+    return instant < 0 ? std::string() : corvane::utcDateTime(static_cast<std::time_t>(instant));
+}
+
+// The IdP's settings as "name: value" lines, or with json as one object.
+std::string idpText(const corvane::IdpDescriptor& idp, bool json) {
+    std::vector<std::pair<std::string, std::string>> fields = {{"entityId", idp.entityId}};
+    for (const corvane::IdpEndpoint& sso : idp.singleSignOnServices)
+        fields.push_back({"singleSignOnService " + sso.binding, sso.location});
+    for (const corvane::IdpEndpoint& slo : idp.singleLogoutServices) {
+        fields.push_back({"singleLogoutService " + slo.binding, slo.location});
+        if (!slo.responseLocation.empty())
+            fields.push_back({"singleLogoutResponse " + slo.binding, slo.responseLocation});
+    }
+    for (const KeyPtr& key : idp.signingKeys)
+        fields.push_back({"signingCertificate", key->certificateBase64()});
+    for (const corvane::IdpEncryptionCertificate& certificate : idp.encryptionCertificates) {
+        fields.push_back({"encryptionCertificate", certificate.key->certificateBase64()});
+        for (const std::string& method : certificate.encryptionMethods)
+            fields.push_back({"encryptionMethod", method});
+    }
+    for (const std::string& format : idp.nameIdFormats) fields.push_back({"nameIdFormat", format});
+    fields.push_back({"wantAuthnRequestsSigned", idp.wantAuthnRequestsSigned ? "true" : "false"});
+    fields.push_back({"validUntil", instantText(idp.validUntil)});
+    fields.push_back({"cacheDurationSeconds", idp.cacheDurationSeconds < 0
+                                                  ? std::string()
+                                                  : std::to_string(idp.cacheDurationSeconds)});
+    std::string text;
+    if (!json) {
+        for (const auto& field : fields) text += textLine(field.first, field.second);
+        return text;
+    }
+    // JSON: [name, value] pairs in order, since names repeat.
+    const char* separator = "";
+    for (const auto& field : fields) {
+        text += separator + std::string("[") + jsonString(field.first) + "," +
+                jsonString(field.second) + "]";
+        separator = ",";
+    }
+    return "{\"idp\":[" + text + "]}\n";
+}
+
+// Every IdP entity ID, one a line, or with json one object.
+std::string idpListText(const corvane::IdpMetadata& metadata, bool json) {
+    std::string text;
+    if (!json) {
+        for (const std::string& id : metadata.idpEntityIds()) text += printable(id) + "\n";
+        return text;
+    }
+    const char* separator = "";
+    for (const std::string& id : metadata.idpEntityIds()) {
+        text += separator + jsonString(id);
+        separator = ",";
+    }
+    return "{\"idpEntityIds\":[" + text +
+           "],\"entityCount\":" + std::to_string(metadata.entityCount()) +
+           ",\"validUntil\":" + jsonString(instantText(metadata.validUntil())) + "}\n";
+}
+
 }  // namespace
 
 int exitCodeForStatus(int status) {
@@ -395,11 +534,40 @@ corvane::StandardRequestOptions standardRequestOptions(const Options& options) {
     return request;
 }
 
+// With --idp-metadata: the IdP's SSO URL for the binding becomes the
+// destination; a redirect to an IdP that wants signed requests needs the
+// key. False after the problem was reported.
+bool destinationFromMetadata(const Options& options, const MetadataInputs& in, bool signs,
+                             corvane::StandardRequestOptions& request, int& exitCode) {
+    corvane::IdpDescriptor idp;
+    if (!idpFromMetadata(kRequestName, options, in, idp, exitCode)) return false;
+    const corvane::Result<void> used = corvane::useIdpForRequest(
+        idp, options.httpRedirect ? corvane::kBindingHttpRedirect : corvane::kBindingHttpPost,
+        &request);
+    if (!used.ok()) {
+        exitCode = libraryFailure(kRequestName, "the IdP metadata gives no destination", used);
+        return false;
+    }
+    if (idp.wantAuthnRequestsSigned && !signs) {
+        report(std::string(kRequestName) +
+               ": the IdP's metadata asks for signed requests (WantAuthnRequestsSigned): give "
+               "--key SP.pem");
+        exitCode = kExitUsage;
+        return false;
+    }
+    return true;
+}
+
 int runStandardRequest(const Options& options) {
     int exitCode = kExitOk;
     std::string pem;
     const bool signs = !options.keyFile.empty();
     if (signs && !readKeyFile(kRequestName, "--key", options.keyFile, pem, exitCode)) {
+        return exitCode;
+    }
+    const bool fromMetadata = !options.idpMetadataFile.empty();
+    MetadataInputs metadataIn;
+    if (fromMetadata && !readMetadataInputs(kRequestName, options, metadataIn, exitCode)) {
         return exitCode;
     }
     ExtendedSession session(options.verbosity);
@@ -410,8 +578,11 @@ int runStandardRequest(const Options& options) {
         key = loadKey(kRequestName, "--key", options.keyFile, pem, true, exitCode);
         if (!key) return exitCode;
     }
-    const corvane::StandardRequestOptions request = standardRequestOptions(options);
-    if (!options.redirect.empty()) {
+    corvane::StandardRequestOptions request = standardRequestOptions(options);
+    if (fromMetadata && !destinationFromMetadata(options, metadataIn, signs, request, exitCode)) {
+        return exitCode;
+    }
+    if (!options.redirect.empty() || options.httpRedirect) {
         const corvane::Result<corvane::RedirectRequest> redirect =
             corvane::createRedirectRequest(request, options.relayState, key.get());
         if (!redirect.ok()) {
@@ -535,6 +706,11 @@ int runLoginVerify(const Options& options) {
                ": missing RESPONSE (a file, or '-' to read standard input)");
         return kExitUsage;
     }
+    const bool fromMetadata = !options.idpMetadataFile.empty();
+    MetadataInputs metadataIn;
+    if (fromMetadata && !readMetadataInputs(kVerifyName, options, metadataIn, exitCode)) {
+        return exitCode;
+    }
     std::string xml;
     if (!loginResponseXml(options, static_cast<std::size_t>(maxSize), xml, exitCode)) {
         return exitCode;
@@ -552,6 +728,12 @@ int runLoginVerify(const Options& options) {
     }
     expectations.allowCbcWithoutResponseSignature = options.allowCbcWithoutResponseSignature;
     expectations.idpEntityId = options.idpEntityId;
+    if (fromMetadata) {
+        corvane::IdpDescriptor idp;
+        if (!idpFromMetadata(kVerifyName, options, metadataIn, idp, exitCode)) return exitCode;
+        const corvane::Result<void> used = corvane::useIdpForLogin(idp, &expectations);
+        if (!used.ok()) return libraryFailure(kVerifyName, "the IdP metadata is not usable", used);
+    }
     expectations.spEntityId = options.audience;
     expectations.acsUrl = options.acsUrl;
     expectations.requestId = options.requestId;
@@ -575,6 +757,29 @@ int runLoginVerify(const Options& options) {
     if (!login.ok()) return libraryFailure(kVerifyName, "the login is refused", login);
     return writeResult(kVerifyName, "-",
                        options.json ? loginJson(login.value()) : loginText(login.value()));
+}
+
+int runIdpMetadata(const Options& options) {
+    int exitCode = kExitOk;
+    MetadataInputs in;
+    if (!readMetadataInputs(kIdpMetadataName, options, in, exitCode)) return exitCode;
+    ExtendedSession session(options.verbosity);
+    if (!startExtended(session, kIdpMetadataName, options.verbosity, exitCode)) return exitCode;
+    // Declared after the session: the keys are released before it ends.
+    corvane::IdpMetadataOptions metadataOptionsGiven;
+    if (!metadataOptions(kIdpMetadataName, options, in, metadataOptionsGiven, exitCode))
+        return exitCode;
+    const corvane::Result<corvane::IdpMetadataPtr> metadata =
+        corvane::loadIdpMetadata(in.xml, metadataOptionsGiven);
+    if (!metadata.ok()) {
+        return libraryFailure(kIdpMetadataName, "the IdP metadata is refused", metadata);
+    }
+    if (options.entity.empty()) {
+        return writeResult(kIdpMetadataName, "-", idpListText(*metadata.value(), options.json));
+    }
+    const corvane::Result<corvane::IdpDescriptor> idp = metadata.value()->idp(options.entity);
+    if (!idp.ok()) return libraryFailure(kIdpMetadataName, "the IdP is refused", idp);
+    return writeResult(kIdpMetadataName, "-", idpText(idp.value(), options.json));
 }
 
 }  // namespace corvane_cli

@@ -25,6 +25,10 @@ int runLoginVerify(const Options& options);
 // corvane metadata: prints the SP's metadata.
 int runMetadata(const Options& options);
 
+// corvane idp-metadata: verifies an IdP's (or a federation's) metadata and
+// prints its IdPs' entity IDs, or with --entity that IdP's settings.
+int runIdpMetadata(const Options& options);
+
 }  // namespace corvane_cli
 
 #endif
