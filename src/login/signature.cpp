@@ -88,8 +88,8 @@ int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature, c
 
 }  // namespace
 
-int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion, const std::vector<KeyPtr>& keys,
-                              bool allowSha1) {
+int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion,
+                              const std::vector<KeyPtr>& keys, bool allowSha1) {
     xmlNode* response = xmlDocGetRootElement(doc);
     std::string problem;
     if (!documentStructureSound(response, &problem)) {
@@ -107,8 +107,8 @@ int verifyAssertionSignatures(xmlDoc* doc, xmlNode* assertion, const std::vector
     registerIdAttribute(doc, assertion);
     const KeySet verificationKeySet = verificationKeys(keys);
     if (responseSignature != nullptr) {
-        const int status = verifyAttachedSignature(doc, response, responseSignature,
-                                                   verificationKeySet, allowSha1);
+        const int status =
+            verifyAttachedSignature(doc, response, responseSignature, verificationKeySet, allowSha1);
         if (status != 0) return status;
     }
     if (assertionSignature != nullptr) {

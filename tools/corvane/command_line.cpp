@@ -118,15 +118,16 @@ const Form kRedirectRequest{{"--standard", "--redirect", "--issuer", "--key", "-
                             false};
 const Form kPlainVerify{
     {"--nameid-only", "--cert", "--base64"}, {kCert}, "does not go with --nameid-only", false};
-const Form kLoginVerify{
-    {"--cert", "--base64", "--idp", "--audience", "--acs", "--request-id", "--allow-unsolicited",
-     "--allow-sha1", "--skew", "--now", "--max-size", "--replay-cache", "--json"},
-    {kCert,
-     {"--idp", &Options::idpEntityId, "ENTITY"},
-     {"--audience", &Options::audience, "SP_ENTITY"},
-     kAcs},
-    "",
-    true};
+const Form kLoginVerify{{"--cert", "--base64", "--idp", "--audience", "--acs", "--request-id",
+                         "--allow-unsolicited", "--allow-sha1", "--skew", "--now", "--max-size",
+                         "--replay-cache",
+                         "--json"},
+                        {kCert,
+                         {"--idp", &Options::idpEntityId, "ENTITY"},
+                         {"--audience", &Options::audience, "SP_ENTITY"},
+                         kAcs},
+                        "",
+                        true};
 // The IdP's settings from its metadata instead of --destination, --cert
 // and --idp.
 const RequiredOption kIdpMetadata{"--idp-metadata", &Options::idpMetadataFile, "FILE"};
