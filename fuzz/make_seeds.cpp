@@ -37,19 +37,16 @@ std::string replaceFirst(std::string text, const std::string& from, const std::s
 }
 
 std::string dsTemplate(const std::string& uri, bool sha256) {
-    return std::string(
-               "<ds:Signature xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\"><ds:SignedInfo>"
-               "<ds:CanonicalizationMethod Algorithm=\"http://www.w3.org/2001/10/xml-exc-c14n#\"/>"
-               "<ds:SignatureMethod Algorithm=\"") +
+    return std::string("<ds:Signature xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\"><ds:SignedInfo>"
+           "<ds:CanonicalizationMethod Algorithm=\"http://www.w3.org/2001/10/xml-exc-c14n#\"/>"
+           "<ds:SignatureMethod Algorithm=\"") +
            (sha256 ? "http://www.w3.org/2001/04/xmldsig-more#rsa-sha256"
                    : "http://www.w3.org/2000/09/xmldsig#rsa-sha1") +
-           "\"/><ds:Reference URI=\"" + uri +
-           "\"><ds:Transforms>"
+           "\"/><ds:Reference URI=\"" + uri + "\"><ds:Transforms>"
            "<ds:Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/>"
            "<ds:Transform Algorithm=\"http://www.w3.org/2001/10/xml-exc-c14n#\"/></ds:Transforms>"
            "<ds:DigestMethod Algorithm=\"" +
-           (sha256 ? "http://www.w3.org/2001/04/xmlenc#sha256"
-                   : "http://www.w3.org/2000/09/xmldsig#sha1") +
+           (sha256 ? "http://www.w3.org/2001/04/xmlenc#sha256" : "http://www.w3.org/2000/09/xmldsig#sha1") +
            "\"/><ds:DigestValue></ds:DigestValue></ds:Reference></ds:SignedInfo>"
            "<ds:SignatureValue></ds:SignatureValue></ds:Signature>";
 }
@@ -82,31 +79,26 @@ bool writeSignSeeds(const std::string& dir) {
            write(dir, "template-in-child.xml",
                  "<r ID=\"_r1\"><a><v>value</v>" + dsTemplate("", false) + "</a></r>") &&
            write(dir, "two-templates.xml",
-                 "<r><v>value</v>" + dsTemplate("", true) + "<w>" + dsTemplate("", false) +
-                     "</w></r>") &&
+                 "<r><v>value</v>" + dsTemplate("", true) + "<w>" + dsTemplate("", false) + "</w></r>") &&
            write(dir, "no-template.xml", "<r><Signature/></r>") &&
            write(dir, "not-well-formed.xml", "<r><ds:Signature></r>");
 }
 
 bool writeRequestSeeds(const std::string& dir) {
     const std::string nul(1, '\0');
-    return write(dir, "urls",
-                 "https://idp.example.test/saml2/sso" + nul +
-                     "https://sp.example.test/saml2/metadata") &&
-           write(dir, "markup-characters",
-                 "https://idp.example.test/sso?a=1&b=\"2\"<x>" + nul +
-                     "sp & <co> 'quoted' ]]> &amp; &#x41;") &&
-           write(dir, "utf8-and-white-space",
-                 "https://idp.example.test/\xC3\xA9t\xC3\xA9\t\n" + nul +
-                     "  sp \r\n issuer \xF0\x9F\x94\x91  ") &&
+    return write(dir, "urls", "https://idp.example.test/saml2/sso" + nul +
+                                  "https://sp.example.test/saml2/metadata") &&
+           write(dir, "markup-characters", "https://idp.example.test/sso?a=1&b=\"2\"<x>" + nul +
+                                               "sp & <co> 'quoted' ]]> &amp; &#x41;") &&
+           write(dir, "utf8-and-white-space", "https://idp.example.test/\xC3\xA9t\xC3\xA9\t\n" + nul +
+                                                  "  sp \r\n issuer \xF0\x9F\x94\x91  ") &&
            write(dir, "empty", nul);
 }
 
 // Lines of 76 characters, each ended by CR LF, as IdPs post them.
 std::string wrapped(const std::string& text) {
     std::string out;
-    for (std::string::size_type at = 0; at < text.size(); at += 76)
-        out += text.substr(at, 76) + "\r\n";
+    for (std::string::size_type at = 0; at < text.size(); at += 76) out += text.substr(at, 76) + "\r\n";
     return out;
 }
 
@@ -116,8 +108,8 @@ bool writePostedSeeds(const std::string& dir) {
     const std::string plain(1, '\0');
     const std::string form(1, '\1');
     const std::string limit16("\x02\x10", 2);
-    const std::string response = wrapped(
-        corvane::base64Encode(corvane_samples::signedResponse(corvane_samples::ResponseShape())));
+    const std::string response =
+        wrapped(corvane::base64Encode(corvane_samples::signedResponse(corvane_samples::ResponseShape())));
     return !response.empty() && write(dir, "plain-wrapped-response", plain + response) &&
            write(dir, "form-encoded-response", form + corvane_samples::formEncoded(response)) &&
            write(dir, "form-with-pluses", form + "PHIv+Pg%3D%3D+") &&
@@ -198,8 +190,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
         return 2;
     }
-    boost::shared_ptr<corvane::CorvaneBase> saml =
-        corvane::CorvaneBase::getHelper(onLog, onError, onId);
+    boost::shared_ptr<corvane::CorvaneBase> saml = corvane::CorvaneBase::getHelper(onLog, onError, onId);
     if (saml->initHelper() != 0) return 1;
     const std::string root = argv[1];
     mkdir(root.c_str(), 0755);

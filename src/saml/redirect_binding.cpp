@@ -106,8 +106,8 @@ int checkRedirectInputs(const std::string& relayState, const Key* spKey) {
     return kOk;
 }
 
-int encodeQuery(std::string* query, const std::string& samlRequest, const std::string& relayState,
-                const Key* spKey, bool useSha1) {
+int encodeQuery(std::string* query, const std::string& samlRequest,
+                const std::string& relayState, const Key* spKey, bool useSha1) {
     CORVANE_ASSERT(query);
     const int status = checkRedirectInputs(relayState, spKey);
     if (status != kOk) return status;

@@ -358,8 +358,8 @@ TEST_P(VerifyRefuses, WithTheStatusCodeAndTheLibraryErrorsInOrder) {
     const std::vector<std::string> errors = Recorder::errors();
     ASSERT_FALSE(errors.empty());
 
-    const Finished run = corvane({"verify", "--nameid-only", "--cert", writeTemp("cert.pem", cert),
-                                  writeTemp("response.xml", xml)});
+    const Finished run =
+        corvane({"verify", "--nameid-only", "--cert", writeTemp("cert.pem", cert), writeTemp("response.xml", xml)});
     EXPECT_EQ(run.exitCode, -row.status);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, errorLines(errors) + summaryFor(row.status));
@@ -374,8 +374,8 @@ TEST_P(VerifyRefuses, WithVerboseLogLinesAmongTheErrors) {
     const std::vector<std::string> errorLog = Recorder::logAt(1);
     const std::vector<std::string> warnings = Recorder::logAt(2);
 
-    const Finished run = corvane({"verify", "--nameid-only", "-v", "--cert",
-                                  writeTemp("cert.pem", cert), writeTemp("response.xml", xml)});
+    const Finished run = corvane(
+        {"verify", "--nameid-only", "-v", "--cert", writeTemp("cert.pem", cert), writeTemp("response.xml", xml)});
     EXPECT_EQ(run.exitCode, -row.status);
     EXPECT_EQ(linesStartingWith(run.err, "corvane: error: "), errors);
     EXPECT_EQ(linesStartingWith(run.err, "corvane: log 1: "), errorLog);
@@ -403,10 +403,9 @@ TEST_F(CliTest, NameIdOnlyAcceptsTwoMegabytesAndRefusesOneByteMore) {
                                    writeTemp("over.xml", responseOfSize(limit + 1))});
     EXPECT_EQ(over.exitCode, 8);
     EXPECT_EQ(over.out, "");
-    EXPECT_EQ(
-        over.err,
-        errorLines({"SAML message of 2097153 bytes is larger than the limit of 2097152 bytes"}) +
-            summaryFor(-8));
+    EXPECT_EQ(over.err,
+              errorLines({"SAML message of 2097153 bytes is larger than the limit of 2097152 bytes"}) +
+                  summaryFor(-8));
 }
 
 // ---------------------------------------------------------------------------
@@ -555,12 +554,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  "",
                  "corvane verify: --request-id is empty"},
-        BadInput{
-            "LoginWithoutIdp",
-            {"verify", "--cert", kCert, "--audience", "A", "--acs", "U", "--request-id", "R", "-"},
-            {},
-            "",
-            "corvane verify: missing --idp ENTITY"},
+        BadInput{"LoginWithoutIdp",
+                 {"verify", "--cert", kCert, "--audience", "A", "--acs", "U", "--request-id", "R",
+                  "-"},
+                 {},
+                 "",
+                 "corvane verify: missing --idp ENTITY"},
         BadInput{"RequestIdWithNameIdOnly",
                  {"verify", "--nameid-only", "--cert", kCert, "--request-id", "R", "-"},
                  {},
@@ -755,8 +754,8 @@ void PrintTo(const RedirectCase& row, std::ostream* out) { *out << row.name; }
 class Redirect : public CliTest, public ::testing::WithParamInterface<RedirectCase> {};
 
 TEST_P(Redirect, PrintsTheSsoUrlWithTheQuery) {
-    std::vector<std::string> args = {"request", "--standard", "--redirect",
-                                     kSsoUrl,   "--issuer",   kSpEntity};
+    std::vector<std::string> args = {"request", "--standard", "--redirect", kSsoUrl, "--issuer",
+                                     kSpEntity};
     args.insert(args.end(), GetParam().extraArgs.begin(), GetParam().extraArgs.end());
     const Finished run = corvane(args);
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -797,21 +796,21 @@ protected:
             xml, " InResponseTo=\"_login-request-1\"",
             requestId.empty() ? std::string() : " InResponseTo=\"" + requestId + "\"");
         xml = corvane_test::replaceAll(xml, "{{ASSERTION_SIGNATURE}}", "");
-        xml = corvane_test::replaceAll(xml, "{{RESPONSE_SIGNATURE}}",
-                                       corvane_test::signatureTemplate("#_login-response-1", alg));
+        xml = corvane_test::replaceAll(
+            xml, "{{RESPONSE_SIGNATURE}}",
+            corvane_test::signatureTemplate("#_login-response-1", alg));
         const std::string in = writeTemp("unsigned.xml", xml);
         const Finished sign = corvane_cli_test::runProcess(
-            {CORVANE_CLI_XMLSEC1, "--sign", "--privkey-pem",
-             corvane_test::fixturePath("test-idp-key.pem"), "--id-attr:ID",
-             "urn:oasis:names:tc:SAML:2.0:protocol:Response", "--output", path(name), in},
+            {CORVANE_CLI_XMLSEC1, "--sign", "--privkey-pem", corvane_test::fixturePath("test-idp-key.pem"),
+             "--id-attr:ID", "urn:oasis:names:tc:SAML:2.0:protocol:Response", "--output",
+             path(name), in},
             "");
         EXPECT_EQ(sign.exitCode, 0) << sign.err << sign.problem;
         return path(name);
     }
     static std::vector<std::string> loginArgs(const std::string& audience) {
-        return {"verify",           "--cert", idpCertPath(), "--idp", kLoginIdp,
-                "--audience",       audience, "--acs",       kAcsUrl, "--request-id",
-                "_login-request-1", "--now",  kLoginNow};
+        return {"verify", "--cert", idpCertPath(), "--idp", kLoginIdp, "--audience", audience,
+                "--acs", kAcsUrl, "--request-id", "_login-request-1", "--now", kLoginNow};
     }
 };
 
@@ -828,8 +827,7 @@ TEST_F(LoginVerify, PrintsEveryFieldOfTheLogin) {
           std::string("assertionExpiry: 1709294700"),
           std::string("attribute urn:oid:0.9.2342.19200300.100.1.3 (mail): alice@example.test"),
           std::string("attribute groups: staff"), std::string("attribute groups: admins")}) {
-        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n"
-                                                                            << run.out;
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << run.out;
     }
 }
 
@@ -882,8 +880,8 @@ TEST_F(LoginVerify, WrongAudienceExits10WithTheLibraryMessage) {
 }
 
 TEST_F(LoginVerify, MissingAcsIsAUsageError) {
-    const Finished run = corvane(
-        {"verify", "--cert", idpCertPath(), "--idp", kLoginIdp, "--audience", kSpEntity, "-"});
+    const Finished run = corvane({"verify", "--cert", idpCertPath(), "--idp", kLoginIdp,
+                                  "--audience", kSpEntity, "-"});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "corvane verify: missing --acs URL\n");
@@ -921,9 +919,8 @@ protected:
             case LoginInput::NotWellFormed:
                 return writeTemp("broken.xml", "<a><b></a>");
             case LoginInput::Base64:
-                return writeTemp(
-                    "login.b64",
-                    wrapLines(base64(corvane_test::readFile(signedLogin())), 76, "\r\n"));
+                return writeTemp("login.b64", wrapLines(base64(corvane_test::readFile(signedLogin())),
+                                                        76, "\r\n"));
             case LoginInput::FormEncoded:
                 return writeTemp("login.form", formEncoded(corvane_test::readFile(signedLogin())));
         }
@@ -934,8 +931,8 @@ protected:
 TEST_P(LoginVerdicts, ExitStatusMessageAndSummary) {
     const LoginRow& row = GetParam();
     const std::string response = responseFile(row.input);
-    std::vector<std::string> args = {"verify",  "--idp", kLoginIdp, "--audience",
-                                     kSpEntity, "--acs", kAcsUrl};
+    std::vector<std::string> args = {"verify", "--idp", kLoginIdp, "--audience", kSpEntity,
+                                     "--acs", kAcsUrl};
     bool certGiven = false;
     bool nowGiven = false;
     for (const std::string& arg : row.args) {
@@ -962,8 +959,8 @@ TEST_P(LoginVerdicts, ExitStatusMessageAndSummary) {
     if (sizeAt != std::string::npos)
         message.replace(sizeAt, 6, std::to_string(corvane_test::readFile(response).size()));
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, errorLines({message}) + "corvane verify: the login is refused: " +
-                           row.words + " (library status " + std::to_string(-row.exitCode) + ")\n");
+    EXPECT_EQ(run.err, errorLines({message}) + "corvane verify: the login is refused: " + row.words +
+                           " (library status " + std::to_string(-row.exitCode) + ")\n");
 }
 
 const char kNotAuthentic[] = "not authentic";
@@ -975,82 +972,45 @@ const char kTooLargeWords[] = "too large";
 INSTANTIATE_TEST_SUITE_P(
     Cli, LoginVerdicts,
     ::testing::Values(
-        LoginRow{"RequestIdAccepted",
-                 LoginInput::Solicited,
-                 {"--request-id", "_login-request-1"},
-                 0,
-                 "",
+        LoginRow{"RequestIdAccepted", LoginInput::Solicited, {"--request-id", "_login-request-1"},
+                 0, "", ""},
+        LoginRow{"BothRulesAcceptTheAnswer", LoginInput::Solicited,
+                 {"--request-id", "_login-request-1", "--allow-unsolicited"}, 0, "", ""},
+        LoginRow{"BothRulesAcceptTheUnsolicited", LoginInput::Unsolicited,
+                 {"--allow-unsolicited", "--request-id", "_login-request-1"}, 0, "", ""},
+        LoginRow{"UnsolicitedAccepted", LoginInput::Unsolicited, {"--allow-unsolicited"}, 0, "",
                  ""},
-        LoginRow{"BothRulesAcceptTheAnswer",
-                 LoginInput::Solicited,
-                 {"--request-id", "_login-request-1", "--allow-unsolicited"},
-                 0,
-                 "",
-                 ""},
-        LoginRow{"BothRulesAcceptTheUnsolicited",
-                 LoginInput::Unsolicited,
-                 {"--allow-unsolicited", "--request-id", "_login-request-1"},
-                 0,
-                 "",
-                 ""},
-        LoginRow{
-            "UnsolicitedAccepted", LoginInput::Unsolicited, {"--allow-unsolicited"}, 0, "", ""},
-        LoginRow{
-            "Base64Accepted", LoginInput::Base64, {"--request-id", "_login-request-1"}, 0, "", ""},
-        LoginRow{"FormEncodedAccepted",
-                 LoginInput::FormEncoded,
-                 {"--request-id", "_login-request-1"},
-                 0,
-                 "",
-                 ""},
-        LoginRow{"SignedByAnotherKey",
-                 LoginInput::Solicited,
-                 {"--cert", "{SP_CERT}", "--request-id", "_login-request-1"},
-                 7,
+        LoginRow{"Base64Accepted", LoginInput::Base64, {"--request-id", "_login-request-1"}, 0,
+                 "", ""},
+        LoginRow{"FormEncodedAccepted", LoginInput::FormEncoded,
+                 {"--request-id", "_login-request-1"}, 0, "", ""},
+        LoginRow{"SignedByAnotherKey", LoginInput::Solicited,
+                 {"--cert", "{SP_CERT}", "--request-id", "_login-request-1"}, 7,
                  "SAML response signature over the Response does not verify with any IdP "
                  "certificate",
                  kNotAuthentic},
-        LoginRow{"NotWellFormed",
-                 LoginInput::NotWellFormed,
-                 {"--request-id", "_login-request-1"},
-                 8,
-                 "XML document with SAML token is not well-formed",
-                 kNotUsable},
-        LoginRow{"SkewBeyondADay",
-                 LoginInput::Solicited,
-                 {"--request-id", "_login-request-1", "--skew", "86401"},
-                 9,
+        LoginRow{"NotWellFormed", LoginInput::NotWellFormed, {"--request-id", "_login-request-1"},
+                 8, "XML document with SAML token is not well-formed", kNotUsable},
+        LoginRow{"SkewBeyondADay", LoginInput::Solicited,
+                 {"--request-id", "_login-request-1", "--skew", "86401"}, 9,
                  "Login expectations are not usable: the clock skew must be 0 to 86400 seconds",
                  kOptionsNotUsable},
-        LoginRow{"AnotherRequest",
-                 LoginInput::Solicited,
-                 {"--request-id", "_login-request-2"},
-                 10,
-                 "SAML response answers request \"_login-request-1\", not \"_login-request-2\"",
+        LoginRow{"AnotherRequest", LoginInput::Solicited, {"--request-id", "_login-request-2"},
+                 10, "SAML response answers request \"_login-request-1\", not \"_login-request-2\"",
                  kRefusedByProfile},
-        LoginRow{"UnsolicitedNotAllowed",
-                 LoginInput::Unsolicited,
-                 {"--request-id", "_login-request-1"},
-                 10,
+        LoginRow{"UnsolicitedNotAllowed", LoginInput::Unsolicited,
+                 {"--request-id", "_login-request-1"}, 10,
                  "SAML response answers no request, but request \"_login-request-1\" is expected",
                  kRefusedByProfile},
-        LoginRow{"AnswerWithoutItsRequestId",
-                 LoginInput::Solicited,
-                 {"--allow-unsolicited"},
-                 10,
+        LoginRow{"AnswerWithoutItsRequestId", LoginInput::Solicited, {"--allow-unsolicited"}, 10,
                  "SAML response answers request \"_login-request-1\", but no request ID is "
                  "expected to check it against",
                  kRefusedByProfile},
-        LoginRow{"Expired",
-                 LoginInput::Solicited,
-                 {"--request-id", "_login-request-1", "--now=1709298000"},
-                 10,
-                 "SAML bearer confirmation expired at 2024-03-01T12:05:00Z",
-                 kRefusedByProfile},
-        LoginRow{"LargerThanMaxSize",
-                 LoginInput::Solicited,
-                 {"--request-id", "_login-request-1", "--max-size", "1000"},
-                 11,
+        LoginRow{"Expired", LoginInput::Solicited,
+                 {"--request-id", "_login-request-1", "--now=1709298000"}, 10,
+                 "SAML bearer confirmation expired at 2024-03-01T12:05:00Z", kRefusedByProfile},
+        LoginRow{"LargerThanMaxSize", LoginInput::Solicited,
+                 {"--request-id", "_login-request-1", "--max-size", "1000"}, 11,
                  "SAML message of {SIZE} bytes is larger than the limit of 1000 bytes",
                  kTooLargeWords}),
     corvane_test::RowName());
@@ -1060,10 +1020,10 @@ TEST_F(LoginVerify, MaxSizeIsTheLargestResponseAcceptedInEveryForm) {
     const std::size_t size = corvane_test::readFile(xmlPath).size();
     const std::string base64Path =
         writeTemp("login.b64", base64(corvane_test::readFile(xmlPath)) + "\n");
-    std::vector<std::string> args = {"verify",  "--cert",       idpCertPath(),      "--idp",
-                                     kLoginIdp, "--audience",   kSpEntity,          "--acs",
-                                     kAcsUrl,   "--request-id", "_login-request-1", "--now",
-                                     kLoginNow, "--max-size"};
+    std::vector<std::string> args = {"verify", "--cert", idpCertPath(), "--idp", kLoginIdp,
+                                     "--audience", kSpEntity, "--acs", kAcsUrl,
+                                     "--request-id", "_login-request-1", "--now", kLoginNow,
+                                     "--max-size"};
     for (const std::string& input : {xmlPath, base64Path}) {
         SCOPED_TRACE(input);
         std::vector<std::string> atLimit = args;
@@ -1096,9 +1056,9 @@ TEST_F(LoginVerify, RequestIdOutFeedsVerifyRequestId) {
     EXPECT_EQ(attributeOf(request.out, "samlp:AuthnRequest", "ID"), id);
 
     const std::string answer = signedLogin(id, "answer.xml");
-    const std::vector<std::string> verify = {
-        "verify",  "--cert", idpCertPath(), "--idp", kLoginIdp, "--audience",
-        kSpEntity, "--acs",  kAcsUrl,       "--now", kLoginNow, "--request-id"};
+    const std::vector<std::string> verify = {"verify", "--cert", idpCertPath(), "--idp", kLoginIdp,
+                                             "--audience", kSpEntity, "--acs", kAcsUrl, "--now",
+                                             kLoginNow, "--request-id"};
     std::vector<std::string> matching = verify;
     matching.insert(matching.end(), {id, answer});
     const Finished accepted = corvane(matching);
@@ -1106,9 +1066,7 @@ TEST_F(LoginVerify, RequestIdOutFeedsVerifyRequestId) {
     EXPECT_NE(accepted.out.find(std::string("nameId: ") + kLoginNameId + "\n"), std::string::npos);
     // A second request's ID does not fit the first one's answer.
     ASSERT_EQ(corvane({"request", "--destination", kDestination, "--issuer", kIssuer, "--key",
-                       spKeyPath(), "--id-out", idFile})
-                  .exitCode,
-              0);
+                       spKeyPath(), "--id-out", idFile}).exitCode, 0);
     const std::string second = corvane_test::readFile(idFile);
     ASSERT_NE(second, written);
     std::vector<std::string> other = verify;
@@ -1139,8 +1097,7 @@ class RequestJson : public CliTest, public ::testing::WithParamInterface<JsonReq
 
 TEST_P(RequestJson, IsOneObjectWithTheIdAndTheRequest) {
     std::vector<std::string> args;
-    for (const std::string& arg : GetParam().args)
-        args.push_back(arg == "{KEY}" ? spKeyPath() : arg);
+    for (const std::string& arg : GetParam().args) args.push_back(arg == "{KEY}" ? spKeyPath() : arg);
     args.insert(args.end(), {"--json", "--id-out", path("id")});
     const Finished run = corvane(args);
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -1167,18 +1124,19 @@ TEST_P(RequestJson, IsOneObjectWithTheIdAndTheRequest) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, RequestJson,
-    ::testing::Values(JsonRequestCase{"Plain",
-                                      {"request", "--destination", kDestination, "--issuer",
-                                       kIssuer, "--key", "{KEY}"},
-                                      "request"},
-                      JsonRequestCase{"Standard",
-                                      {"request", "--standard", "--destination", kSsoUrl,
-                                       "--issuer", kSpEntity, "--key", "{KEY}", "--acs", kAcsUrl},
-                                      "request"},
-                      JsonRequestCase{"Redirect",
-                                      {"request", "--standard", "--redirect", kSsoUrl, "--issuer",
-                                       kSpEntity, "--key", "{KEY}", "--relay-state", "a\"b\\c"},
-                                      "url"}),
+    ::testing::Values(
+        JsonRequestCase{"Plain",
+                        {"request", "--destination", kDestination, "--issuer", kIssuer, "--key",
+                         "{KEY}"},
+                        "request"},
+        JsonRequestCase{"Standard",
+                        {"request", "--standard", "--destination", kSsoUrl, "--issuer", kSpEntity,
+                         "--key", "{KEY}", "--acs", kAcsUrl},
+                        "request"},
+        JsonRequestCase{"Redirect",
+                        {"request", "--standard", "--redirect", kSsoUrl, "--issuer", kSpEntity,
+                         "--key", "{KEY}", "--relay-state", "a\"b\\c"},
+                        "url"}),
     corvane_test::RowName());
 
 TEST_F(CliTest, JsonObjectReaderRefusesWhatIsNotOneObjectOfStrings) {
@@ -1196,13 +1154,8 @@ TEST_F(CliTest, JsonObjectReaderRefusesWhatIsNotOneObjectOfStrings) {
 
 // metadata --want-assertions-signed: the attribute follows the option.
 TEST_F(CliTest, MetadataWantAssertionsSignedFollowsTheOption) {
-    const std::vector<std::string> base = {"metadata",
-                                           "--entity-id",
-                                           kSpEntity,
-                                           "--acs",
-                                           kAcsUrl,
-                                           "--cert",
-                                           corvane_test::fixturePath("test-sp-cert.pem")};
+    const std::vector<std::string> base = {"metadata", "--entity-id", kSpEntity, "--acs", kAcsUrl,
+                                           "--cert", corvane_test::fixturePath("test-sp-cert.pem")};
     for (const auto& row : std::vector<std::pair<std::string, std::string>>{
              {"", "true"},
              {"--want-assertions-signed=true", "true"},
@@ -1247,18 +1200,21 @@ TEST_P(Help, GoesToStandardOutputWithExitStatuses) {
     for (int code : {0, 1, 2, 3, 7, 8, 9, 10, 11}) {
         const std::string number = std::to_string(code);
         const std::string status = (code < 10 ? "  " : " ") + number + "  ";
-        const bool listed = std::string(row.statuses).find(" " + number + " ") != std::string::npos;
+        const bool listed =
+            std::string(row.statuses).find(" " + number + " ") != std::string::npos;
         EXPECT_EQ(run.out.find(std::string("\nExit status:")) != std::string::npos, true);
-        EXPECT_EQ(run.out.find(std::string("\n") + status) != std::string::npos, listed) << status;
+        EXPECT_EQ(run.out.find(std::string("\n") + status) != std::string::npos, listed)
+            << status;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, Help,
     ::testing::Values(
-        HelpCase{"Overview", {"--help"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]", kAllStatuses},
-        HelpCase{
-            "OverviewShort", {"-h"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]", kAllStatuses},
+        HelpCase{"Overview", {"--help"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]",
+                 kAllStatuses},
+        HelpCase{"OverviewShort", {"-h"}, "Usage: corvane [-v|-vv] COMMAND [OPTIONS]",
+                 kAllStatuses},
         HelpCase{"RequestOption",
                  {"request", "--help"},
                  "Usage: corvane request --destination URL --issuer ENTITY --key SP.pem",
@@ -1296,8 +1252,7 @@ TEST_F(LoginVerify, ReplayCacheOnRedisRefusesTheSecondRunAndFailsClosedWhenDown)
     const std::string day = corvane_test::tomorrowUtc();
     std::vector<std::string> args = loginArgs(kSpEntity);
     args.back() = std::to_string(corvane_test::noonUtc(day));  // --now
-    args.insert(args.end(), {"--replay-cache", server.url(),
-                             signedLogin("_login-request-1", "signed.xml", day)});
+    args.insert(args.end(), {"--replay-cache", server.url(), signedLogin("_login-request-1", "signed.xml", day)});
 
     const Finished first = corvane(args);
     EXPECT_EQ(first.exitCode, 0) << first.err;

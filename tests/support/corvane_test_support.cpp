@@ -146,26 +146,21 @@ std::string cutOut(const std::string& text, const std::string& begin, const std:
 
 std::string signatureTemplate(const std::string& referenceUri, SigAlg alg) {
     const bool sha256 = alg == SigAlg::RsaSha256;
-    const std::string signatureMethod = sha256 ? "http://www.w3.org/2001/04/xmldsig-more#rsa-sha256"
-                                               : "http://www.w3.org/2000/09/xmldsig#rsa-sha1";
+    const std::string signatureMethod = sha256
+        ? "http://www.w3.org/2001/04/xmldsig-more#rsa-sha256"
+        : "http://www.w3.org/2000/09/xmldsig#rsa-sha1";
     const std::string digestMethod = sha256 ? "http://www.w3.org/2001/04/xmlenc#sha256"
                                             : "http://www.w3.org/2000/09/xmldsig#sha1";
     return "<ds:Signature xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\">"
            "<ds:SignedInfo>"
            "<ds:CanonicalizationMethod Algorithm=\"http://www.w3.org/2001/10/xml-exc-c14n#\"/>"
-           "<ds:SignatureMethod Algorithm=\"" +
-           signatureMethod +
-           "\"/>"
-           "<ds:Reference URI=\"" +
-           referenceUri +
-           "\">"
+           "<ds:SignatureMethod Algorithm=\"" + signatureMethod + "\"/>"
+           "<ds:Reference URI=\"" + referenceUri + "\">"
            "<ds:Transforms>"
            "<ds:Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/>"
            "<ds:Transform Algorithm=\"http://www.w3.org/2001/10/xml-exc-c14n#\"/>"
            "</ds:Transforms>"
-           "<ds:DigestMethod Algorithm=\"" +
-           digestMethod +
-           "\"/>"
+           "<ds:DigestMethod Algorithm=\"" + digestMethod + "\"/>"
            "<ds:DigestValue></ds:DigestValue>"
            "</ds:Reference>"
            "</ds:SignedInfo>"
@@ -221,8 +216,7 @@ void forEachPrivateKeyBlock(const std::string& pem, Visit visit) {
             continue;
         }
         const size_t endLine = pem.find("-----END ", headerTail);
-        const size_t end =
-            endLine == std::string::npos ? std::string::npos : pem.find(tail, endLine);
+        const size_t end = endLine == std::string::npos ? std::string::npos : pem.find(tail, endLine);
         if (end == std::string::npos) return;
         visit(pos, end + tail.size());
         pos = end + tail.size();

@@ -19,13 +19,13 @@ struct Options {
     std::string destination;
     std::string issuer;
     std::string keyFile;
-    std::string outFile;    // empty or "-": standard output
+    std::string outFile;  // empty or "-": standard output
     std::string idOutFile;  // request: where the request ID goes
     // request --standard: a signed request built from the options below;
     // with --redirect SSO_URL the HTTP-Redirect URL instead
     bool standard = false;
     std::string redirect;
-    std::string acsUrl;        // also metadata and verify --idp
+    std::string acsUrl;  // also metadata and verify --idp
     std::string nameIdFormat;  // also metadata
     std::string relayState;
     bool sha1 = false;

@@ -278,8 +278,9 @@ std::string helpText(Command command) {
         case Command::None:
             break;
     }
-    return kOverview + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9, kExit10,
-                                   kExit11, kExit12});
+    return kOverview +
+           exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9, kExit10, kExit11,
+                       kExit12});
 }
 
 std::string versionText() { return "corvane " CORVANE_VERSION "\n"; }
