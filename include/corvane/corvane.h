@@ -8,6 +8,9 @@
 //                           postForm, base64 (request.h)
 //   logins                  verifyLoginResponse, verifyPostedLoginResponse
 //                           (login.h)
+//   single logout           createLogoutRequest, verifyLogoutResponseQuery,
+//                           verifyLogoutRequestQuery, createLogoutResponse
+//                           and the POST forms (logout.h)
 //   metadata                createSpMetadata (metadata.h)
 //   replay caches           one-time use in process or on Redis (replay.h)
 //
@@ -20,6 +23,7 @@
 #include "corvane/key.h"
 #include "corvane/library.h"
 #include "corvane/login.h"
+#include "corvane/logout.h"
 #include "corvane/metadata.h"
 #include "corvane/replay.h"
 #include "corvane/request.h"
