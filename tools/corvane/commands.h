@@ -25,6 +25,10 @@ int runLoginVerify(const Options& options);
 // corvane metadata: prints the SP's metadata.
 int runMetadata(const Options& options);
 
+// corvane logout request|verify|response: single logout, the action in
+// options.logoutAction.
+int runLogout(const Options& options);
+
 }  // namespace corvane_cli
 
 #endif

@@ -40,6 +40,8 @@ const char kOverview[] =
     "  request   Build and sign a samlp:AuthnRequest, or an HTTP-Redirect URL.\n"
     "  verify    Verify a SAML Response against the SSO profile and print the login.\n"
     "  metadata  Print the SP's metadata.\n"
+    "  logout    Single logout: make a LogoutRequest or LogoutResponse, or verify\n"
+    "            the IdP's.\n"
     "  help      Show the help of a command: corvane help COMMAND.\n"
     "\n"
     "Options:\n"
@@ -175,6 +177,49 @@ const char kMetadataHelp[] =
     "  -h, --help            Show this help.\n"
     "\n";
 
+const char kLogoutHelp[] =
+    "Usage: corvane logout request --destination IDP_SLO_URL --issuer SP_ENTITY\n"
+    "                      --key SP.pem --name-id VALUE [--name-id-format URI]\n"
+    "                      [--name-qualifier Q] [--sp-name-qualifier Q]\n"
+    "                      [--session-index INDEX] [--binding redirect|post]\n"
+    "                      [--relay-state STATE] [--sha1] [--id-out FILE] [--json]\n"
+    "                      [--out FILE] [-v|-vv]\n"
+    "       corvane logout verify (--query RAW_QUERY | --post FILE) --cert IDP.pem\n"
+    "                      [--cert OLD.pem ...] --idp ENTITY --destination SP_SLO_URL\n"
+    "                      [--request-id ID [--allow-unsigned-response]]\n"
+    "                      [--allow-sha1] [--skew SECONDS] [--now UNIX_TIME]\n"
+    "                      [--max-size BYTES] [--json] [-v|-vv]\n"
+    "       corvane logout response --destination IDP_SLO_URL --issuer SP_ENTITY\n"
+    "                      --key SP.pem --in-response-to ID\n"
+    "                      [--status success|requester|responder]\n"
+    "                      [--status-message TEXT] [--binding redirect|post]\n"
+    "                      [--relay-state STATE] [--sha1] [--json] [--out FILE] [-v|-vv]\n"
+    "\n"
+    "request: the signed LogoutRequest for a login's NameID (with its Format and\n"
+    "qualifiers) and session, printed as the HTTP-Redirect URL (default) or the\n"
+    "HTTP-POST page; --id-out writes its ID, which the IdP's answer must name\n"
+    "(verify --request-id).\n"
+    "\n"
+    "verify: the IdP's signed message checked: with --request-id its\n"
+    "LogoutResponse to that request (the outcome Success, PartialLogout or\n"
+    "Failure is printed with the IdP's status; the exit status is 0 for any\n"
+    "authentic answer), without it an IdP-initiated LogoutRequest (its NameID,\n"
+    "qualifiers and session indexes are printed). --query takes the query\n"
+    "string exactly as the browser sent it (everything after '?'): the\n"
+    "signature covers those octets. --post takes a file holding the posted\n"
+    "SAMLResponse or SAMLRequest value (base64) or its XML. --destination is the\n"
+    "SP's logout URL where the message arrived. A run records the message ID\n"
+    "only in its own memory.\n"
+    "  --allow-unsigned-response  Accept an unsigned LogoutResponse (never a\n"
+    "                             request). WARNING: anyone can forge one.\n"
+    "  --allow-sha1               Accept SHA-1 signatures.\n"
+    "\n"
+    "response: the signed LogoutResponse to the IdP's request --in-response-to\n"
+    "ID, with --status (default success) and an optional --status-message.\n"
+    "\n"
+    "The RelayState printed is the sender's text: never redirect a browser to it.\n"
+    "\n";
+
 }  // namespace
 
 std::string helpText(Command command) {
@@ -186,6 +231,9 @@ std::string helpText(Command command) {
                                              kExit10, kExit11, kExit12});
         case Command::Metadata:
             return kMetadataHelp + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit8, kExit9});
+        case Command::Logout:
+            return kLogoutHelp + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9,
+                                             kExit10, kExit11, kExit12});
         case Command::None:
             break;
     }
