@@ -2,7 +2,6 @@
 // (the raw Redirect query, or the posted form value), authenticated (the
 // query's signature over the octets received, or the enveloped signature
 // over the root), parsed the one hardened way, then the profile's rules.
-#include <climits>
 #include <ctime>
 
 #include <xmlsec/strings.h>
@@ -16,7 +15,6 @@
 #include "logout/logout_internal.h"
 #include "saml/bindings.h"
 #include "saml/redirect_query.h"
-#include "xml/limits.h"
 #include "xml/parse.h"
 #include "xml/screening.h"
 #include "xml/time.h"

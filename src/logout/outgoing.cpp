@@ -3,6 +3,7 @@
 // in schema order, signed through the one signer (enveloped for HTTP-POST,
 // over the query for HTTP-Redirect) and put into their binding.
 #include <functional>
+#include <initializer_list>
 
 #include "Corvane.h"
 #include "corvane/logout.h"
@@ -32,6 +33,9 @@ const char kCannotBuild[] = "Can not build %s document";
 const char kStatusSuccess[] = "urn:oasis:names:tc:SAML:2.0:status:Success";
 const char kStatusRequester[] = "urn:oasis:names:tc:SAML:2.0:status:Requester";
 const char kStatusResponder[] = "urn:oasis:names:tc:SAML:2.0:status:Responder";
+
+// The bindings carry at most 80 bytes of RelayState.
+const std::string::size_type kRelayStateLimit = 80;
 
 const int kOk = 0;
 const int kUnusable = toInt(Status::Unusable);
@@ -75,7 +79,7 @@ int keyUsable(const Key& key, bool includeKeyInfo) {
 
 // The binding's own limits, checked before an ID is drawn.
 int relayStateUsable(const std::string& relayState) {
-    if (relayState.size() <= 80) return kOk;
+    if (relayState.size() <= kRelayStateLimit) return kOk;
     CorvaneBase::setErrorMessage(internal::kMessageRelayStateTooLong);
     return kBadOptions;
 }

@@ -497,6 +497,23 @@ TEST_F(LogoutVerify, SignedRequestQueryHandsOverTheSubjectAndSessions) {
     EXPECT_EQ(r.relayState, "state-2");
 }
 
+TEST_F(LogoutVerify, AReplayedRequestIsRefusedOnTheSecondUse) {
+    LogoutExpectations e = expected();
+    const std::string query = requestQuery().query();
+    EXPECT_TRUE(corvane::verifyLogoutRequestQuery(query, e).ok());
+    const auto again = corvane::verifyLogoutRequestQuery(query, e);
+    EXPECT_EQ(again.status(), Status::ProfileRefused);
+    EXPECT_EQ(again.message(),
+              "SAML LogoutRequest \"_idp-logout-request-1\" was accepted before: a replay is "
+              "refused");
+    // Control: the cache is per IdP; the same ID from another IdP is a first use.
+    IdpMessage other = IdpMessage::request();
+    other.issuer = "https://other-idp.example.test/";
+    LogoutExpectations otherIdp = e;
+    otherIdp.idpEntityId = other.issuer;
+    EXPECT_TRUE(corvane::verifyLogoutRequestQuery(requestQuery(other).query(), otherIdp).ok());
+}
+
 TEST_F(LogoutVerify, RequestRulesRefuseWhatBreaksThemAlone) {
     auto with = [](const std::function<void(IdpMessage&)>& change) {
         IdpMessage m = IdpMessage::request();
