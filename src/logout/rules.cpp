@@ -171,12 +171,15 @@ int commonRulesHold(xmlNode* root, const char* what, const LogoutExpectations& e
 }
 
 // One-time use: the message is accepted only within the skew of its
-// IssueInstant, so its record is kept until that has passed.
+// IssueInstant, so its record is kept until that has passed for a clock
+// behind by the skew as well (nodes sharing one cache) and a second more
+// for a fractional IssueInstant.
 int recordedOnce(const LogoutExpectations& expected, const char* what, const std::string& id,
                  long long issued, long long now) {
     if (expected.skipReplayCheck) return kOk;
-    return recordMessageFirstUse(expected.replayCache, what, expected.idpEntityId, id,
-                                 issued + expected.clockSkewSeconds + 1, now);
+    const long long expiresAt = issued + 2 * static_cast<long long>(expected.clockSkewSeconds) + 1;
+    return recordMessageFirstUse(expected.replayCache, what, expected.idpEntityId, id, expiresAt,
+                                 now);
 }
 
 int answersTheRequest(const xmlNode* root, const std::string& requestId, std::string* named) {

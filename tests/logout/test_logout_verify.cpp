@@ -4,6 +4,7 @@
 // keys. Every hostile row stands beside its honest control and is checked
 // for its status and its one exact message.
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -422,6 +423,45 @@ TEST_F(LogoutVerify, AReplayedResponseIsRefusedOnTheSecondUse) {
     EXPECT_TRUE(corvane::verifyLogoutResponseQuery(responseQuery(other).query(), e).ok());
     e.skipReplayCheck = true;
     EXPECT_TRUE(corvane::verifyLogoutResponseQuery(query, e).ok());
+}
+
+// A cache that records what it is asked, and answers as told.
+class RecordingCache : public corvane::ReplayCache {
+public:
+    explicit RecordingCache(corvane::ReplayOutcome answer) : m_answer(answer) {}
+    corvane::ReplayCheck insertIfAbsent(const std::string& key, long long expiresAt,
+                                        long long now) override {
+        keys.push_back(key);
+        expiries.push_back(expiresAt);
+        nows.push_back(now);
+        corvane::ReplayCheck check;
+        check.outcome = m_answer;
+        if (m_answer == corvane::ReplayOutcome::Unavailable) check.problem = "cache down";
+        return check;
+    }
+    std::vector<std::string> keys;
+    std::vector<long long> expiries, nows;
+
+private:
+    corvane::ReplayOutcome m_answer;
+};
+
+TEST_F(LogoutVerify, TheMessageIdIsRecordedPerIdpUntilTwiceTheSkewAfterItsIssueInstant) {
+    auto cache = std::make_shared<RecordingCache>(corvane::ReplayOutcome::FirstUse);
+    LogoutExpectations e = expected();
+    e.replayCache = cache;
+    e.now = kInstantSeconds + 60;
+    ASSERT_TRUE(corvane::verifyLogoutResponseQuery(responseQuery().query(), e).ok());
+    ASSERT_EQ(cache->keys.size(), 1u);
+    EXPECT_EQ(cache->keys[0].compare(0, 15, "LogoutResponse:"), 0) << cache->keys[0];
+    EXPECT_EQ(cache->keys[0].size(), 15u + 64u) << "a SHA-256 in hex, never the ID itself";
+    EXPECT_EQ(cache->expiries[0], kInstantSeconds + 2 * 180 + 1);
+    EXPECT_EQ(cache->nows[0], kInstantSeconds + 60);
+    // A cache that cannot answer refuses the message: no relaxation.
+    e.replayCache = std::make_shared<RecordingCache>(corvane::ReplayOutcome::Unavailable);
+    const auto down = corvane::verifyLogoutResponseQuery(responseQuery().query(), e);
+    EXPECT_EQ(down.status(), Status::ReplayCacheFailed);
+    EXPECT_EQ(down.message(), "cache down");
 }
 
 TEST_F(LogoutVerify, AnUnsignedResponseOnlyByTheNamedOptInAndNeverARequest) {
