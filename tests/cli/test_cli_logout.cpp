@@ -157,6 +157,15 @@ TEST_F(CliLogout, AnIdpsRequestIsVerifiedFromTheQueryOrThePostedFile) {
     ASSERT_TRUE(xml.ok());
     corvane_test::writeFile(path("posted.xml"), xml.value());
     EXPECT_EQ(corvane(verifyArgs({"--post", path("posted.xml")})).exitCode, 0);
+    // And as a raw form body holds it: '+', '/' and '=' percent-escaped.
+    std::string escaped;
+    for (const char c : posted) {
+        const bool plain = c != '+' && c != '/' && c != '=';
+        escaped += plain ? std::string(1, c) : c == '+' ? "%2B" : c == '/' ? "%2F" : "%3D";
+    }
+    ASSERT_NE(escaped, posted);
+    corvane_test::writeFile(path("posted.form"), escaped);
+    EXPECT_EQ(corvane(verifyArgs({"--post", path("posted.form")})).exitCode, 0);
     // Honest control beside: the query without its Signature is refused (7).
     const std::string query = queryOf(redirect.out);
     const Finished unsignedQuery =

@@ -706,7 +706,8 @@ bool logoutExpectations(const Options& options, const std::vector<std::string>& 
     return true;
 }
 
-// The posted file as the form value: base64 as it stands, XML encoded.
+// The posted file as the form value: base64 (percent-escaped or not) as it
+// stands, XML encoded.
 bool postedValue(const Options& options, std::string& value, int& exitCode) {
     ReadResult file = readInput(options.postFile);
     const std::string input = "--post " + options.postFile;
@@ -733,10 +734,12 @@ int runLogoutVerify(const Options& options) {
     corvane::LogoutExpectations expected;
     if (!logoutExpectations(options, pems, expected, exitCode)) return exitCode;
     const bool post = !options.postFile.empty();
+    // A value holding '%' is read as a form body gives it ('+' a space).
+    const bool formEncoded = posted.find('%') != std::string::npos;
     // With --request-id the message is the IdP's answer; without, its request.
     if (!options.requestId.empty()) {
         const corvane::Result<corvane::VerifiedLogoutResponse> response =
-            post ? corvane::verifyPostedLogoutResponse(posted, expected)
+            post ? corvane::verifyPostedLogoutResponse(posted, expected, formEncoded)
                  : corvane::verifyLogoutResponseQuery(options.query, expected);
         if (!response.ok())
             return libraryFailure(kLogoutVerifyName, "the LogoutResponse is refused", response);
@@ -744,7 +747,7 @@ int runLogoutVerify(const Options& options) {
                            logoutResponseText(response.value(), options.json));
     }
     const corvane::Result<corvane::VerifiedLogoutRequest> request =
-        post ? corvane::verifyPostedLogoutRequest(posted, expected)
+        post ? corvane::verifyPostedLogoutRequest(posted, expected, formEncoded)
              : corvane::verifyLogoutRequestQuery(options.query, expected);
     if (!request.ok())
         return libraryFailure(kLogoutVerifyName, "the LogoutRequest is refused", request);
