@@ -8,6 +8,9 @@
 //                           postForm, base64 (request.h)
 //   logins                  verifyLoginResponse, verifyPostedLoginResponse
 //                           (login.h)
+//   single logout           createLogoutRequest, verifyLogoutResponseQuery,
+//                           verifyLogoutRequestQuery, createLogoutResponse
+//                           and the POST forms (logout.h)
 //   metadata                createSpMetadata (metadata.h)
 //   IdP metadata            loadIdpMetadata, loadIdpDescriptor, useIdpForLogin,
 //                           useIdpForRequest, MDQ paths (idp_metadata.h)
@@ -23,6 +26,7 @@
 #include "corvane/key.h"
 #include "corvane/library.h"
 #include "corvane/login.h"
+#include "corvane/logout.h"
 #include "corvane/metadata.h"
 #include "corvane/replay.h"
 #include "corvane/request.h"

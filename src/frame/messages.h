@@ -21,6 +21,9 @@ inline constexpr char kMessageSpKeyNotLoaded[] = "Can not load SP private key an
 inline constexpr char kMessageNoPrivateKey[] = "SP key holds no private key";
 // Unusable (-8): the IdP certificate did not load.
 inline constexpr char kMessageIdpKeyNotLoaded[] = "Can not load IDP public key";
+// Unusable (-8): no time for an IssueInstant, no certificate for KeyInfo.
+inline constexpr char kMessageNoClock[] = "Can not read the clock for IssueInstant";
+inline constexpr char kMessageNoCertificateForKeyInfo[] = "SP key holds no certificate for KeyInfo";
 // BadOptions (-9): the bindings carry at most 80 bytes of RelayState.
 inline constexpr char kMessageRelayStateTooLong[] = "RelayState is longer than 80 bytes";
 

@@ -1,10 +1,9 @@
 // The signatures that make an assertion authentic in a login response.
-#include <set>
-
 #include "Corvane.h"
 #include "frame/escape.h"
 #include "frame/handles.h"
 #include "xml/namespaces.h"
+#include "xmldsig/document_structure.h"
 #include "xmldsig/signature_layer.h"
 #include "xmldsig/verifier.h"
 #include "login/login_internal.h"
@@ -24,42 +23,12 @@ const char kSha1Refused[] =
 const char kNotVerified[] =
     "SAML response signature over the %s does not verify with any IdP certificate";
 
-std::string describeMisplacedSignature(const xmlNode* signature) {
-    const xmlNode* parent = signature->parent;
-    const char* name = parent && parent->name ? reinterpret_cast<const char*>(parent->name) : "?";
-    return std::string("SAML response carries a signature inside ") + name +
-           ", where no signature belongs";
-}
-
 // A ds:Signature stands only where SAML puts one: directly under the
 // Response or directly under an Assertion (nested ones in Advice included).
 bool signatureWellPlaced(const xmlNode* signature) {
     const xmlNode* parent = signature->parent;
     return parent == xmlDocGetRootElement(signature->doc) ||
            isElement(parent, kSamlAssertionNs, "Assertion");
-}
-
-// One walk over the document, without recursion: every ID (an attribute
-// ID without namespace, or xml:id) is unique, and every ds:Signature is
-// well placed. Otherwise false with the problem described in *problem.
-bool documentStructureSound(xmlNode* root, std::string* problem) {
-    std::set<std::string> seen;
-    for (xmlNode* node = root; node != nullptr; node = nextElementInDocumentOrder(root, node)) {
-        if (isElement(node, kDsigNs, "Signature") && !signatureWellPlaced(node)) {
-            *problem = describeMisplacedSignature(node);
-            return false;
-        }
-        for (xmlAttr* attr = node->properties; attr != nullptr; attr = attr->next) {
-            if (!isIdAttribute(attr)) continue;
-            XmlCharPtr value(xmlNodeListGetString(node->doc, attr->children, 1));
-            const std::string text = value ? reinterpret_cast<const char*>(value.get()) : "";
-            if (!seen.insert(text).second) {
-                *problem = "SAML response contains the ID \"" + text + "\" more than once";
-                return false;
-            }
-        }
-    }
-    return true;
 }
 
 // The signature attached to element covers it and verifies with a key.
@@ -90,7 +59,9 @@ int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature, c
 
 int checkDocumentStructure(xmlDoc* doc) {
     std::string problem;
-    if (documentStructureSound(xmlDocGetRootElement(doc), &problem)) return 0;
+    if (signedDocumentSound(xmlDocGetRootElement(doc), signatureWellPlaced, "SAML response",
+                            &problem))
+        return 0;
     // The problem quotes an ID or an element name from the response.
     CorvaneBase::setErrorMessage("%s", escapedForMessage(problem).c_str());
     return -7;

@@ -20,7 +20,7 @@ namespace corvane {
 
 namespace {
 
-const char kCannotDeflate[] = "Can not compress SAML request for the HTTP-Redirect binding";
+const char kCannotDeflate[] = "Can not compress SAML message for the HTTP-Redirect binding";
 const char kCannotSignQuery[] = "Can not sign HTTP-Redirect query";
 
 // The binding allows at most 80 bytes of RelayState.
@@ -106,19 +106,24 @@ int checkRedirectInputs(const std::string& relayState, const Key* spKey) {
     return kOk;
 }
 
-int encodeQuery(std::string* query, const std::string& samlRequest,
-                const std::string& relayState, const Key* spKey, bool useSha1) {
+}  // namespace
+
+namespace internal {
+
+int encodeRedirectMessage(const char* parameter, const std::string& message,
+                          const std::string& relayState, const Key* spKey, bool useSha1,
+                          std::string* query) {
     CORVANE_ASSERT(query);
     const int status = checkRedirectInputs(relayState, spKey);
     if (status != kOk) return status;
     std::string deflated;
     const std::string encoded =
-        rawDeflate(samlRequest, &deflated) ? internal::base64Encode(deflated) : std::string();
+        rawDeflate(message, &deflated) ? internal::base64Encode(deflated) : std::string();
     if (encoded.empty()) {
         CorvaneBase::setErrorMessage(kCannotDeflate);
         return kUnusable;
     }
-    std::string text = "SAMLRequest=" + urlEncode(encoded);
+    std::string text = std::string(parameter) + "=" + urlEncode(encoded);
     if (!relayState.empty()) text += "&RelayState=" + urlEncode(relayState);
     if (spKey != nullptr) {
         const internal::SignatureAlgorithm algorithm = internal::rsaSignatureAlgorithm(useSha1);
@@ -134,6 +139,10 @@ int encodeQuery(std::string* query, const std::string& samlRequest,
     return kOk;
 }
 
+}  // namespace internal
+
+namespace {
+
 int createRedirect(RedirectRequest* redirect, const StandardRequestOptions& options,
                    const std::string& relayState, const Key* spKey) {
     int status = checkRedirectInputs(relayState, spKey);
@@ -141,7 +150,8 @@ int createRedirect(RedirectRequest* redirect, const StandardRequestOptions& opti
     if (status == kOk) status = internal::createRequest(&request, options, nullptr);
     std::string query;
     if (status == kOk)
-        status = encodeQuery(&query, request.xml, relayState, spKey, options.useSha1);
+        status = internal::encodeRedirectMessage("SAMLRequest", request.xml, relayState, spKey,
+                                                 options.useSha1, &query);
     if (status != kOk) return status;
     redirect->id.swap(request.id);
     redirect->url = redirectUrl(options.destination, query);
@@ -155,7 +165,8 @@ Result<std::string> encodeRedirectQuery(const std::string& samlRequest,
                                         const std::string& relayState, const Key* spKey,
                                         bool useSha1) {
     return internal::runCall<std::string>([&](std::string* query) {
-        return encodeQuery(query, samlRequest, relayState, spKey, useSha1);
+        return internal::encodeRedirectMessage("SAMLRequest", samlRequest, relayState, spKey,
+                                               useSha1, query);
     });
 }
 

@@ -72,6 +72,36 @@ const OptionSpec kIdpMetadataOptions[] = {
     {"--json", nullptr, &Options::json, nullptr},
 };
 
+const OptionSpec kLogoutOptions[] = {
+    {"--destination", &Options::destination, nullptr, false},
+    {"--issuer", &Options::issuer, nullptr, false},
+    {"--key", &Options::keyFile, nullptr, false},
+    {"--name-id", &Options::nameId, nullptr, false},
+    {"--name-id-format", &Options::nameIdFormat, nullptr, false},
+    {"--name-qualifier", &Options::nameQualifier, nullptr, false},
+    {"--sp-name-qualifier", &Options::spNameQualifier, nullptr, false},
+    {"--session-index", &Options::sessionIndex, nullptr, false},
+    {"--in-response-to", &Options::inResponseTo, nullptr, false},
+    {"--status", &Options::logoutStatus, nullptr, false},
+    {"--status-message", &Options::statusMessage, nullptr, false},
+    {"--binding", &Options::binding, nullptr, false},
+    {"--relay-state", &Options::relayState, nullptr, false},
+    {"--sha1", nullptr, &Options::sha1, false},
+    {"--out", &Options::outFile, nullptr, false},
+    {"--id-out", &Options::idOutFile, nullptr, false},
+    {"--json", nullptr, &Options::json, false},
+    {"--query", &Options::query, nullptr, false},
+    {"--post", &Options::postFile, nullptr, false},
+    {"--cert", &Options::certFile, nullptr, true},
+    {"--idp", &Options::idpEntityId, nullptr, false},
+    {"--request-id", &Options::requestId, nullptr, false},
+    {"--allow-sha1", nullptr, &Options::allowSha1, false},
+    {"--allow-unsigned-response", nullptr, &Options::allowUnsignedResponse, false},
+    {"--skew", &Options::skew, nullptr, false},
+    {"--now", &Options::now, nullptr, false},
+    {"--max-size", &Options::maxSize, nullptr, false},
+};
+
 const OptionSpec kMetadataOptions[] = {
     {"--entity-id", &Options::entityId, nullptr, nullptr},
     {"--acs", &Options::acsUrl, nullptr, nullptr},
@@ -167,6 +197,30 @@ const Form kMetadata{
     "",
     false};
 
+const Form kLogoutRequest{{"--destination", "--issuer", "--key", "--name-id", "--name-id-format",
+                           "--name-qualifier", "--sp-name-qualifier", "--session-index",
+                           "--binding", "--relay-state", "--sha1", "--out", "--id-out", "--json"},
+                          {kDestination, kIssuer, kKey, {"--name-id", &Options::nameId, "VALUE"}},
+                          "does not go with logout request",
+                          false};
+const Form kLogoutVerify{
+    {"--query", "--post", "--cert", "--idp", "--destination", "--request-id", "--allow-sha1",
+     "--allow-unsigned-response", "--skew", "--now", "--max-size", "--json"},
+    {kCert, {"--idp", &Options::idpEntityId, "ENTITY"}, kDestination},
+    "does not go with logout verify",
+    true};
+const Form kLogoutResponse{
+    {"--destination", "--issuer", "--key", "--in-response-to", "--status", "--status-message",
+     "--binding", "--relay-state", "--sha1", "--out", "--json"},
+    {kDestination, kIssuer, kKey, {"--in-response-to", &Options::inResponseTo, "ID"}},
+    "does not go with logout response",
+    false};
+const Form kLogoutWithoutAction{{}, {}, "needs an action: request, verify or response", false};
+
+bool isLogoutAction(const std::string& word) {
+    return word == "request" || word == "verify" || word == "response";
+}
+
 // Adds the v's of "-v", "-vv", ... and one for "--verbose"; false for any
 // other argument.
 bool takeVerbosity(const std::string& arg, int& verbosity) {
@@ -190,6 +244,7 @@ Command commandFromWord(const std::string& word) {
     if (word == "verify") return Command::Verify;
     if (word == "metadata") return Command::Metadata;
     if (word == "idp-metadata") return Command::IdpMetadata;
+    if (word == "logout") return Command::Logout;
     return Command::None;
 }
 
@@ -263,6 +318,9 @@ private:
     // What the form's options need beyond being given: a request rule for
     // the login, non-empty optional values, true or false.
     bool checkValues(const Form& form) {
+        if (&form == &kLogoutWithoutAction) {
+            return fail(name_ + ": missing action (request, verify or response)");
+        }
         if (!checkMetadataTrust(form)) return false;
         if ((&form == &kLoginVerify || &form == &kMetadataLoginVerify) &&
             seen_.count("--request-id") == 0 && !options_.allowUnsolicited) {
@@ -279,6 +337,8 @@ private:
                 return fail(name_ + ": " + name + " is empty");
             }
         }
+        if (&form == &kLogoutVerify && !checkLogoutInput()) return false;
+        if (options_.command == Command::Logout && !checkLogoutChoices()) return false;
         const std::string& signedValue = options_.wantAssertionsSigned;
         if (signedValue != "true" && signedValue != "false") {
             return fail(name_ + ": --want-assertions-signed must be true or false");
@@ -321,9 +381,40 @@ private:
         return true;
     }
 
+    // logout verify reads exactly one message: a query or a posted file.
+    bool checkLogoutInput() {
+        const bool query = seen_.count("--query") != 0;
+        const bool post = seen_.count("--post") != 0;
+        if (query == post) {
+            return fail(name_ + (query ? ": --query and --post do not go together"
+                                       : ": missing --query RAW_QUERY or --post FILE"));
+        }
+        if ((query ? options_.query : options_.postFile).empty()) {
+            return fail(name_ + ": " + (query ? "--query" : "--post") + " is empty");
+        }
+        return true;
+    }
+
+    bool checkLogoutChoices() {
+        const std::string& binding = options_.binding;
+        if (binding != "redirect" && binding != "post") {
+            return fail(name_ + ": --binding must be redirect or post");
+        }
+        const std::string& status = options_.logoutStatus;
+        if (status != "success" && status != "requester" && status != "responder") {
+            return fail(name_ + ": --status must be success, requester or responder");
+        }
+        return true;
+    }
+
     const Form& selectedForm() const {
         const bool metadata = seen_.count("--idp-metadata") != 0;
         switch (options_.command) {
+            case Command::Logout:
+                if (options_.logoutAction == "request") return kLogoutRequest;
+                if (options_.logoutAction == "verify") return kLogoutVerify;
+                if (options_.logoutAction == "response") return kLogoutResponse;
+                return kLogoutWithoutAction;
             case Command::Request:
                 if (!options_.standard) return kPlainRequest;
                 if (metadata) {
@@ -348,6 +439,8 @@ private:
                 return findOption(kVerifyOptions, name);
             case Command::IdpMetadata:
                 return findOption(kIdpMetadataOptions, name);
+            case Command::Logout:
+                return findOption(kLogoutOptions, name);
             default:
                 return findOption(kMetadataOptions, name);
         }
@@ -456,6 +549,8 @@ std::string commandName(Command command) {
             return "corvane metadata";
         case Command::IdpMetadata:
             return "corvane idp-metadata";
+        case Command::Logout:
+            return "corvane logout";
         case Command::None:
             break;
     }
@@ -482,6 +577,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     if (options.command == Command::None) {
         parsed.problem = "corvane: unknown command '" + word + "' (try 'corvane --help')";
         return parsed;
+    }
+    // corvane logout ACTION: the action word comes first.
+    if (options.command == Command::Logout && index + 1 < argc && isLogoutAction(argv[index + 1])) {
+        options.logoutAction = argv[++index];
     }
     CommandParser parser(parsed, argc, argv);
     if (!parser.parse(index + 1)) return parsed;

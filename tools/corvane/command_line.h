@@ -7,7 +7,7 @@
 
 namespace corvane_cli {
 
-enum class Command { None, Request, Verify, Metadata, IdpMetadata };
+enum class Command { None, Request, Verify, Metadata, IdpMetadata, Logout };
 
 struct Options {
     Command command = Command::None;
@@ -66,6 +66,23 @@ struct Options {
     // request --standard --idp-metadata: the HTTP-Redirect URL to the
     // IdP's HTTP-Redirect SSO URL instead of the HTTP-POST request
     bool httpRedirect = false;
+    // logout: the action after the command word ("request", "verify",
+    // "response"); request and response reuse destination, issuer,
+    // keyFile, relayState, sha1, nameIdFormat, outFile, idOutFile and json,
+    // verify reuses certFiles, idpEntityId, destination (the SP's logout
+    // URL), requestId, allowSha1, skew, now, maxSize and json
+    std::string logoutAction;
+    std::string binding = "redirect";  // "redirect" or "post"
+    std::string nameId;
+    std::string nameQualifier;
+    std::string spNameQualifier;
+    std::string sessionIndex;
+    std::string inResponseTo;
+    std::string logoutStatus = "success";  // "success", "requester", "responder"
+    std::string statusMessage;
+    std::string query;     // logout verify --query: the raw query string
+    std::string postFile;  // logout verify --post: the posted message
+    bool allowUnsignedResponse = false;
 };
 
 struct ParsedCommandLine {

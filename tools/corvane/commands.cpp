@@ -193,15 +193,16 @@ int libraryFailure(const std::string& command, const std::string& what,
     return exitCodeForStatus(status);
 }
 
-// A whole number option of verify --idp; false after the problem was reported.
+// A whole number option of verify --idp (or of command); false after the
+// problem was reported.
 bool wholeNumber(const std::string& option, const std::string& text, long long& number,
-                 int& exitCode) {
+                 int& exitCode, const char* command = kVerifyName) {
     if (text.empty()) return true;
     char* end = nullptr;
     errno = 0;
     const long long value = std::strtoll(text.c_str(), &end, 10);
     if (errno != 0 || end == text.c_str() || *end != '\0') {
-        exitCode = inputProblem(kVerifyName, option + " " + text, "is not a whole number");
+        exitCode = inputProblem(command, option + " " + text, "is not a whole number");
         return false;
     }
     number = value;
@@ -780,6 +781,230 @@ int runIdpMetadata(const Options& options) {
     const corvane::Result<corvane::IdpDescriptor> idp = metadata.value()->idp(options.entity);
     if (!idp.ok()) return libraryFailure(kIdpMetadataName, "the IdP is refused", idp);
     return writeResult(kIdpMetadataName, "-", idpText(idp.value(), options.json));
+}
+
+// ---- corvane logout ---------------------------------------------------------
+
+namespace {
+
+const char kLogoutRequestName[] = "corvane logout request";
+const char kLogoutVerifyName[] = "corvane logout verify";
+const char kLogoutResponseName[] = "corvane logout response";
+
+corvane::LogoutBinding logoutBinding(const Options& options) {
+    return options.binding == "post" ? corvane::LogoutBinding::HttpPost
+                                     : corvane::LogoutBinding::HttpRedirect;
+}
+
+// The message made: its ID to --id-out (if given), then the Redirect URL or
+// the POST page, or with --json {"id": ..., "url"|"form": ...}.
+int writeLogoutMessage(const char* command, const Options& options,
+                       const corvane::OutgoingLogoutMessage& message) {
+    if (!options.idOutFile.empty()) {
+        std::string problem;
+        if (!writeOutput(options.idOutFile, message.id + "\n", problem))
+            return inputProblem(command, "--id-out " + options.idOutFile, problem);
+    }
+    const bool post = logoutBinding(options) == corvane::LogoutBinding::HttpPost;
+    const std::string& body = post ? message.formPage : message.url;
+    const std::string output = options.json ? "{\"id\":" + jsonString(message.id) + "," +
+                                                  jsonString(post ? "form" : "url") + ":" +
+                                                  jsonString(body) + "}\n"
+                                            : (post ? body : body + "\n");
+    return writeResult(command, options.outFile, output);
+}
+
+// The SP key read and loaded inside a started session; null after the
+// problem was reported.
+KeyPtr logoutSigningKey(const char* command, const Options& options, ExtendedSession& session,
+                        int& exitCode) {
+    std::string pem;
+    if (!readKeyFile(command, "--key", options.keyFile, pem, exitCode)) return KeyPtr();
+    if (!startExtended(session, command, options.verbosity, exitCode)) return KeyPtr();
+    return loadKey(command, "--key", options.keyFile, pem, true, exitCode);
+}
+
+int runLogoutRequest(const Options& options) {
+    int exitCode = kExitOk;
+    ExtendedSession session(options.verbosity);
+    // Declared after the session: released before it ends.
+    const KeyPtr key = logoutSigningKey(kLogoutRequestName, options, session, exitCode);
+    if (!key) return exitCode;
+    corvane::LogoutRequestOptions request;
+    request.destination = options.destination;
+    request.issuer = options.issuer;
+    request.useSha1 = options.sha1;
+    corvane::VerifiedLogin login;
+    login.nameId = options.nameId;
+    login.nameIdFormat = options.nameIdFormat;
+    login.nameQualifier = options.nameQualifier;
+    login.spNameQualifier = options.spNameQualifier;
+    login.sessionIndex = options.sessionIndex;
+    const corvane::Result<corvane::OutgoingLogoutMessage> made = corvane::createLogoutRequest(
+        request, login, logoutBinding(options), options.relayState, *key);
+    if (!made.ok())
+        return libraryFailure(kLogoutRequestName, "the request could not be made", made);
+    return writeLogoutMessage(kLogoutRequestName, options, made.value());
+}
+
+int runLogoutResponse(const Options& options) {
+    int exitCode = kExitOk;
+    ExtendedSession session(options.verbosity);
+    const KeyPtr key = logoutSigningKey(kLogoutResponseName, options, session, exitCode);
+    if (!key) return exitCode;
+    corvane::LogoutResponseOptions response;
+    response.destination = options.destination;
+    response.issuer = options.issuer;
+    response.inResponseTo = options.inResponseTo;
+    response.answer = options.logoutStatus == "requester"   ? corvane::LogoutAnswer::Requester
+                      : options.logoutStatus == "responder" ? corvane::LogoutAnswer::Responder
+                                                            : corvane::LogoutAnswer::Success;
+    response.statusMessage = options.statusMessage;
+    response.useSha1 = options.sha1;
+    const corvane::Result<corvane::OutgoingLogoutMessage> made =
+        corvane::createLogoutResponse(response, logoutBinding(options), options.relayState, *key);
+    if (!made.ok())
+        return libraryFailure(kLogoutResponseName, "the response could not be made", made);
+    return writeLogoutMessage(kLogoutResponseName, options, made.value());
+}
+
+const char* outcomeName(corvane::LogoutOutcome outcome) {
+    switch (outcome) {
+        case corvane::LogoutOutcome::Success:
+            return "Success";
+        case corvane::LogoutOutcome::PartialLogout:
+            return "PartialLogout";
+        case corvane::LogoutOutcome::Failure:
+            break;
+    }
+    return "Failure";
+}
+
+// Printed fields as "name: value" lines (printable), or one JSON object.
+std::string fieldsText(const std::vector<std::pair<const char*, std::string>>& fields, bool json) {
+    std::string text = json ? "{" : "";
+    for (const auto& field : fields) {
+        text += json ? (text.size() > 1 ? "," : "") + jsonString(field.first) + ":" +
+                           jsonString(field.second)
+                     : textLine(field.first, field.second);
+    }
+    return json ? text + "}\n" : text;
+}
+
+std::string logoutResponseText(const corvane::VerifiedLogoutResponse& r, bool json) {
+    return fieldsText({{"outcome", outcomeName(r.outcome)},
+                       {"statusCode", r.statusCode},
+                       {"secondStatusCode", r.secondStatusCode},
+                       {"statusMessage", r.statusMessage},
+                       {"id", r.id},
+                       {"inResponseTo", r.inResponseTo},
+                       {"signedByIdp", r.signedByIdp ? "true" : "false"},
+                       {"relayState", r.relayState}},
+                      json);
+}
+
+std::string logoutRequestText(const corvane::VerifiedLogoutRequest& r, bool json) {
+    std::vector<std::pair<const char*, std::string>> fields = {
+        {"id", r.id},
+        {"idpEntityId", r.idpEntityId},
+        {"nameId", r.nameId},
+        {"nameIdFormat", r.nameIdFormat},
+        {"nameQualifier", r.nameQualifier},
+        {"spNameQualifier", r.spNameQualifier},
+        {"reason", r.reason},
+        {"notOnOrAfter", r.notOnOrAfter},
+        {"relayState", r.relayState}};
+    for (const std::string& index : r.sessionIndexes) fields.emplace_back("sessionIndex", index);
+    return fieldsText(fields, json);
+}
+
+// The expectations of logout verify, the certificates loaded inside the
+// started session; false after the problem was reported.
+bool logoutExpectations(const Options& options, const std::vector<std::string>& pems,
+                        corvane::LogoutExpectations& expected, int& exitCode) {
+    long long skew = expected.clockSkewSeconds;
+    long long maxSize = static_cast<long long>(expected.maxMessageBytes);
+    if (!wholeNumber("--skew", options.skew, skew, exitCode, kLogoutVerifyName) ||
+        !wholeNumber("--now", options.now, expected.now, exitCode, kLogoutVerifyName) ||
+        !wholeNumber("--max-size", options.maxSize, maxSize, exitCode, kLogoutVerifyName)) {
+        return false;
+    }
+    if (maxSize <= 0) {
+        exitCode =
+            inputProblem(kLogoutVerifyName, "--max-size " + options.maxSize, "is not positive");
+        return false;
+    }
+    for (std::size_t i = 0; i < pems.size(); ++i) {
+        const KeyPtr cert =
+            loadKey(kLogoutVerifyName, "--cert", options.certFiles[i], pems[i], false, exitCode);
+        if (!cert) return false;
+        expected.idpCertificates.push_back(cert);
+    }
+    expected.idpEntityId = options.idpEntityId;
+    expected.spLogoutUrl = options.destination;
+    expected.requestId = options.requestId;
+    expected.allowSha1 = options.allowSha1;
+    expected.allowUnsignedLogoutResponse = options.allowUnsignedResponse;
+    // Beyond the library's range either way, whatever the width of long.
+    expected.clockSkewSeconds = static_cast<long>(skew < -1 ? -1 : skew > 86401 ? 86401 : skew);
+    expected.maxMessageBytes = static_cast<std::size_t>(maxSize);
+    return true;
+}
+
+// The posted file as the form value: base64 (percent-escaped or not) as it
+// stands, XML encoded.
+bool postedValue(const Options& options, std::string& value, int& exitCode) {
+    ReadResult file = readInput(options.postFile);
+    const std::string input = "--post " + options.postFile;
+    if (!file.ok || isBlank(file.text)) {
+        exitCode = inputProblem(kLogoutVerifyName, input, file.ok ? "is empty" : file.problem);
+        return false;
+    }
+    value = looksLikeXml(file.text) ? corvane::base64Encode(file.text) : file.text;
+    return true;
+}
+
+int runLogoutVerify(const Options& options) {
+    int exitCode = kExitOk;
+    std::vector<std::string> pems(options.certFiles.size());
+    for (std::size_t i = 0; i < pems.size(); ++i) {
+        if (!readKeyFile(kLogoutVerifyName, "--cert", options.certFiles[i], pems[i], exitCode))
+            return exitCode;
+    }
+    std::string posted;
+    if (!options.postFile.empty() && !postedValue(options, posted, exitCode)) return exitCode;
+    ExtendedSession session(options.verbosity);
+    if (!startExtended(session, kLogoutVerifyName, options.verbosity, exitCode)) return exitCode;
+    // Declared after the session: the certificates are released before it ends.
+    corvane::LogoutExpectations expected;
+    if (!logoutExpectations(options, pems, expected, exitCode)) return exitCode;
+    const bool post = !options.postFile.empty();
+    // A value holding '%' is read as a form body gives it ('+' a space).
+    const bool formEncoded = posted.find('%') != std::string::npos;
+    // With --request-id the message is the IdP's answer; without, its request.
+    if (!options.requestId.empty()) {
+        const corvane::Result<corvane::VerifiedLogoutResponse> response =
+            post ? corvane::verifyPostedLogoutResponse(posted, expected, formEncoded)
+                 : corvane::verifyLogoutResponseQuery(options.query, expected);
+        if (!response.ok())
+            return libraryFailure(kLogoutVerifyName, "the LogoutResponse is refused", response);
+        return writeResult(kLogoutVerifyName, "-",
+                           logoutResponseText(response.value(), options.json));
+    }
+    const corvane::Result<corvane::VerifiedLogoutRequest> request =
+        post ? corvane::verifyPostedLogoutRequest(posted, expected, formEncoded)
+             : corvane::verifyLogoutRequestQuery(options.query, expected);
+    if (!request.ok())
+        return libraryFailure(kLogoutVerifyName, "the LogoutRequest is refused", request);
+    return writeResult(kLogoutVerifyName, "-", logoutRequestText(request.value(), options.json));
+}
+
+}  // namespace
+
+int runLogout(const Options& options) {
+    if (options.logoutAction == "request") return runLogoutRequest(options);
+    if (options.logoutAction == "response") return runLogoutResponse(options);
+    return runLogoutVerify(options);
 }
 
 }  // namespace corvane_cli

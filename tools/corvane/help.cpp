@@ -41,6 +41,8 @@ const char kOverview[] =
     "  verify    Verify a SAML Response against the SSO profile and print the login.\n"
     "  metadata  Print the SP's metadata.\n"
     "  idp-metadata  Verify an IdP's or a federation's metadata and print its IdPs.\n"
+    "  logout    Single logout: make a LogoutRequest or LogoutResponse, or verify\n"
+    "            the IdP's.\n"
     "  help      Show the help of a command: corvane help COMMAND.\n"
     "\n"
     "Options:\n"
@@ -260,6 +262,50 @@ const char kExit10Metadata[] =
 const char kExit11Metadata[] =
     " 11  The metadata is larger than 128 MiB and was not read (library status -11).\n";
 
+const char kLogoutHelp[] =
+    "Usage: corvane logout request --destination IDP_SLO_URL --issuer SP_ENTITY\n"
+    "                      --key SP.pem --name-id VALUE [--name-id-format URI]\n"
+    "                      [--name-qualifier Q] [--sp-name-qualifier Q]\n"
+    "                      [--session-index INDEX] [--binding redirect|post]\n"
+    "                      [--relay-state STATE] [--sha1] [--id-out FILE] [--json]\n"
+    "                      [--out FILE] [-v|-vv]\n"
+    "       corvane logout verify (--query RAW_QUERY | --post FILE) --cert IDP.pem\n"
+    "                      [--cert OLD.pem ...] --idp ENTITY --destination SP_SLO_URL\n"
+    "                      [--request-id ID [--allow-unsigned-response]]\n"
+    "                      [--allow-sha1] [--skew SECONDS] [--now UNIX_TIME]\n"
+    "                      [--max-size BYTES] [--json] [-v|-vv]\n"
+    "       corvane logout response --destination IDP_SLO_URL --issuer SP_ENTITY\n"
+    "                      --key SP.pem --in-response-to ID\n"
+    "                      [--status success|requester|responder]\n"
+    "                      [--status-message TEXT] [--binding redirect|post]\n"
+    "                      [--relay-state STATE] [--sha1] [--json] [--out FILE] [-v|-vv]\n"
+    "\n"
+    "request: the signed LogoutRequest for a login's NameID (with its Format and\n"
+    "qualifiers) and session, printed as the HTTP-Redirect URL (default) or the\n"
+    "HTTP-POST page; --id-out writes its ID, which the IdP's answer must name\n"
+    "(verify --request-id).\n"
+    "\n"
+    "verify: the IdP's signed message checked: with --request-id its\n"
+    "LogoutResponse to that request (the outcome Success, PartialLogout or\n"
+    "Failure is printed with the IdP's status; the exit status is 0 for any\n"
+    "authentic answer), without it an IdP-initiated LogoutRequest (its NameID,\n"
+    "qualifiers and session indexes are printed). --query takes the query\n"
+    "string exactly as the browser sent it (everything after '?'): the\n"
+    "signature covers those octets. --post takes a file holding the posted\n"
+    "SAMLResponse or SAMLRequest value (base64, percent-escaped as a form body\n"
+    "holds it or not) or its XML. --destination is the\n"
+    "SP's logout URL where the message arrived. A run records the message ID\n"
+    "only in its own memory.\n"
+    "  --allow-unsigned-response  Accept an unsigned LogoutResponse (never a\n"
+    "                             request). WARNING: anyone can forge one.\n"
+    "  --allow-sha1               Accept SHA-1 signatures.\n"
+    "\n"
+    "response: the signed LogoutResponse to the IdP's request --in-response-to\n"
+    "ID, with --status (default success) and an optional --status-message.\n"
+    "\n"
+    "The RelayState printed is the sender's text: never redirect a browser to it.\n"
+    "\n";
+
 }  // namespace
 
 std::string helpText(Command command) {
@@ -275,6 +321,9 @@ std::string helpText(Command command) {
             return kIdpMetadataHelp +
                    exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7Metadata, kExit8, kExit9,
                                kExit10Metadata, kExit11Metadata});
+        case Command::Logout:
+            return kLogoutHelp + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9,
+                                             kExit10, kExit11, kExit12});
         case Command::None:
             break;
     }

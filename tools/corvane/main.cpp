@@ -41,6 +41,8 @@ int run(int argc, const char* const* argv) {
             return options.nameIdOnly ? runVerify(options) : runLoginVerify(options);
         case Command::IdpMetadata:
             return runIdpMetadata(options);
+        case Command::Logout:
+            return runLogout(options);
         default:
             return runMetadata(options);
     }
