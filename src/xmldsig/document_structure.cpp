@@ -11,30 +11,11 @@ namespace internal {
 
 namespace {
 
-// The element after node in document order within root's subtree, or null.
-xmlNode* nextElementInDocumentOrder(xmlNode* root, xmlNode* node) {
-    for (xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE) return child;
-    }
-    while (node != nullptr && node != root) {
-        for (xmlNode* sibling = node->next; sibling != nullptr; sibling = sibling->next) {
-            if (sibling->type == XML_ELEMENT_NODE) return sibling;
-        }
-        node = node->parent;
-    }
-    return nullptr;
-}
-
 std::string describeMisplacedSignature(const xmlNode* signature, const char* what) {
     const xmlNode* parent = signature->parent;
     const char* name = parent && parent->name ? reinterpret_cast<const char*>(parent->name) : "?";
     return std::string(what) + " carries a signature inside " + name +
            ", where no signature belongs";
-}
-
-bool isIdAttribute(const xmlAttr* attr) {
-    if (attr->ns == nullptr) return xmlStrEqual(attr->name, BAD_CAST "ID");
-    return xmlStrEqual(attr->name, BAD_CAST "id") && xmlStrEqual(attr->ns->href, XML_XML_NAMESPACE);
 }
 
 }  // namespace
