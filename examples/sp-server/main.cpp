@@ -241,6 +241,20 @@ void writeResponse(tcp::socket& socket, const sp_server::HttpResponse& answer, b
     http::write(socket, response, ec);
 }
 
+// The answer to a request that could not be read: too large a body (413),
+// too large a header (431), or not HTTP/1 (400).
+sp_server::HttpResponse refusalOfUnreadable(const beast::error_code& ec) {
+    if (ec == http::error::body_limit) {
+        return sp_server::errorPage(413, "Request too large",
+                                    "The request body is larger than this server accepts.");
+    }
+    if (ec == http::error::header_limit) {
+        return sp_server::errorPage(431, "Request too large",
+                                    "The request header is larger than this server accepts.");
+    }
+    return sp_server::errorPage(400, "Bad request", "The request could not be read.");
+}
+
 // Reads requests from one connection and answers each, until the browser
 // closes it, an error, or a request that cannot be read.
 void serveConnection(tcp::socket socket, sp_server::SpApp& app) {
@@ -257,13 +271,8 @@ void serveConnection(tcp::socket socket, sp_server::SpApp& app) {
             break;
         }
         if (ec) {
-            const bool tooLarge = ec == http::error::body_limit || ec == http::error::header_limit;
             if (ec == boost::asio::error::would_block || ec == boost::asio::error::timed_out) break;
-            const sp_server::HttpResponse refusal =
-                tooLarge
-                    ? sp_server::errorPage(413, "Request too large",
-                                           "The request is larger than this server accepts.")
-                    : sp_server::errorPage(400, "Bad request", "The request could not be read.");
+            const sp_server::HttpResponse refusal = refusalOfUnreadable(ec);
             logLine("- (unreadable request) " + std::to_string(refusal.status) + " " +
                     ec.message());
             writeResponse(socket, refusal, false, ec);

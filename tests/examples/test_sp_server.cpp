@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string>
 
@@ -37,6 +38,7 @@ struct TargetRow {
     const char* path;
     const char* query;
 };
+void PrintTo(const TargetRow& row, std::ostream* os) { *os << row.name; }
 
 const TargetRow kTargetRows[] = {
     {"PathAlone", "/acs", "/acs", ""},
@@ -61,6 +63,7 @@ struct DecodeRow {
     const char* encoded;
     std::optional<std::string> decoded;
 };
+void PrintTo(const DecodeRow& row, std::ostream* os) { *os << row.name; }
 
 const DecodeRow kDecodeRows[] = {
     {"PlainTextStays", "abc", std::string("abc")},
@@ -90,6 +93,7 @@ struct FieldRow {
     std::optional<std::string> raw;
     std::optional<std::string> decoded;
 };
+void PrintTo(const FieldRow& row, std::ostream* os) { *os << row.name; }
 
 const FieldRow kFieldRows[] = {
     {"OnlyField", "SAMLResponse=PD94", "SAMLResponse", std::string("PD94"), std::string("PD94")},
@@ -122,6 +126,7 @@ struct CookieRow {
     const char* header;
     std::optional<std::string> value;
 };
+void PrintTo(const CookieRow& row, std::ostream* os) { *os << row.name; }
 
 const CookieRow kCookieRows[] = {
     {"OnlyCookie", "corvane_sp_session=abc", std::string("abc")},
@@ -149,6 +154,7 @@ struct EscapeRow {
     std::string text;
     std::string escaped;
 };
+void PrintTo(const EscapeRow& row, std::ostream* os) { *os << row.name; }
 
 const EscapeRow kEscapeRows[] = {
     {"PlainTextStays", "Zo\xc3\xab \xc3\x85str\xc3\xb6m", "Zo\xc3\xab \xc3\x85str\xc3\xb6m"},
@@ -324,6 +330,7 @@ struct RouteRow {
     int status;
     const char* allow;
 };
+void PrintTo(const RouteRow& row, std::ostream* os) { *os << row.name; }
 
 const RouteRow kRouteRows[] = {
     {"UnknownPathNotFound", "GET", "/admin", 404, ""},
@@ -452,6 +459,7 @@ struct AcsRow {
     int status;
     const char* detail;
 };
+void PrintTo(const AcsRow& row, std::ostream* os) { *os << row.name; }
 
 std::string honest(const std::string& body, const std::string&) { return body; }
 std::string withoutResponse(const std::string&, const std::string&) { return "RelayState=x"; }

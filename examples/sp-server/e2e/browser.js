@@ -15,6 +15,7 @@
 // anything failed.
 'use strict';
 
+const net = require('net');
 const path = require('path');
 const { createRequire } = require('module');
 
@@ -150,6 +151,24 @@ async function postCaptured(page, sp, body) {
     ]);
 }
 
+// Sends raw bytes to server (a base URL) and resolves with the status code
+// of the answer's first line (0 when the connection closed without one).
+function rawStatus(server, bytes) {
+    const { hostname, port } = new URL(server);
+    return new Promise((resolve, reject) => {
+        const socket = net.connect(Number(port), hostname);
+        let answer = '';
+        socket.setTimeout(TIMEOUT, () => socket.destroy(new Error('no answer')));
+        socket.on('connect', () => socket.end(bytes));
+        socket.on('data', (chunk) => { answer += chunk.toString('latin1'); });
+        socket.on('error', (error) => (error.code === 'EPIPE' || error.code === 'ECONNRESET' ? null : reject(error)));
+        socket.on('close', () => {
+            const match = /^HTTP\/1\.1 (\d{3}) /.exec(answer);
+            resolve(match ? Number(match[1]) : 0);
+        });
+    });
+}
+
 const idpInitiatedUrl = (sp) =>
     `${IDP}/saml2/idp/SSOService.php?spentityid=${encodeURIComponent(`${sp}/metadata`)}`;
 
@@ -269,6 +288,25 @@ const checks = [
         const answer = await refusal(page);
         expect(answer.status === 403, `SP 2 answered 403, not ${answer.status}`);
         expect(answer.text.includes('was accepted before: a replay is refused'), `reason: ${answer.text}`);
+    }],
+    ['bad requests get their 4xx status and the server keeps serving', async (page) => {
+        const cases = [
+            ['not HTTP', 'GARBAGE\r\n\r\n', 400],
+            // Refused from its announced length, before any of it is read.
+            ['a body over 1 MiB', 'POST /acs HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n' +
+                `Content-Length: ${2 * 1024 * 1024}\r\n\r\nSAMLResponse=`, 413],
+            ['a header over 16 KiB', `GET / HTTP/1.1\r\nHost: x\r\nCookie: ${'c'.repeat(20000)}\r\n\r\n`, 431],
+            ['a POST to /acs without a form', 'POST /acs HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello', 415],
+            ['a GET of /acs', 'GET /acs HTTP/1.1\r\nHost: x\r\n\r\n', 405],
+            ['an unknown path', 'GET /../../etc/passwd HTTP/1.1\r\nHost: x\r\n\r\n', 404],
+            ['a bad binding', 'GET /login?binding=%zz HTTP/1.1\r\nHost: x\r\n\r\n', 400],
+        ];
+        for (const [what, bytes, expected] of cases) {
+            const status = await rawStatus(SP1, bytes);
+            expect(status === expected, `${what}: ${status}, not ${expected}`);
+        }
+        const start = await page.goto(`${SP1}/`);
+        expect(start.status() === 200, 'the start page still answers');
     }],
 ];
 
