@@ -207,20 +207,21 @@ bool buildConfig(const Options& options, sp_server::SpConfig* config) {
 
 std::mutex g_logMutex;
 
+// One line on standard error. Lines carry text from requests and responses
+// (targets, the library's messages naming signed values): control
+// characters become '?', so no line can forge another or drive a terminal.
 void logLine(const std::string& line) {
+    std::string shown;
+    for (const char c : line) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        shown += (byte < 0x20 || byte == 0x7f) ? '?' : c;
+    }
     std::lock_guard<std::mutex> lock(g_logMutex);
-    std::cerr << line << std::endl;
+    std::cerr << shown << std::endl;
 }
 
-// A request target as it may be logged: printable ASCII only, at most 200
-// characters.
-std::string loggable(const std::string& text) {
-    std::string shown;
-    for (const char c : text.substr(0, 200)) {
-        shown += (c >= 0x20 && c < 0x7f) ? c : '?';
-    }
-    return shown;
-}
+// A request's method or target as it is logged: at most 200 characters.
+std::string loggable(const std::string& text) { return text.substr(0, 200); }
 
 void setSocketTimeouts(tcp::socket& socket) {
     timeval timeout{};
