@@ -45,8 +45,9 @@ struct Setup {
         c.spEntityId = "https://sp.example.test/metadata";
         c.acsUrl = "https://sp.example.test/acs";
         c.idpEntityId = "https://idp.example.test/metadata";
-        c.idpSsoUrl = "https://idp.example.test/sso";
-        c.idpCertificate = corvane::Key::loadCertificate(fixture("test-idp-cert.pem")).value();
+        c.idpSsoRedirectUrl = "https://idp.example.test/sso";
+        c.idpSsoPostUrl = "https://idp.example.test/sso";
+        c.idpCertificates = {corvane::Key::loadCertificate(fixture("test-idp-cert.pem")).value()};
         c.spKey = corvane::Key::loadPrivateKey(fixture("test-sp-key-and-cert.pem")).value();
         c.replayCache = corvane::newInProcessReplayCache(1000);
         c.maxSessions = 64;

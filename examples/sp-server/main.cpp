@@ -145,8 +145,9 @@ bool readFile(const std::string& path, std::string* text) {
 // other source that fills exactly this.
 struct IdpSettings {
     std::string entityId;
-    std::string ssoUrl;
-    corvane::KeyPtr signingCertificate;
+    std::string ssoRedirectUrl;
+    std::string ssoPostUrl;
+    std::vector<corvane::KeyPtr> signingCertificates;
 };
 
 bool idpSettingsFromOptions(const Options& options, IdpSettings* idp) {
@@ -159,8 +160,9 @@ bool idpSettingsFromOptions(const Options& options, IdpSettings* idp) {
     const corvane::Result<corvane::KeyPtr> certificate = corvane::Key::loadCertificate(pem);
     if (!certificate.ok()) return fail(options.idpCertFile + ": " + certificate.message());
     idp->entityId = options.idpEntityId;
-    idp->ssoUrl = options.idpSsoUrl;
-    idp->signingCertificate = certificate.value();
+    idp->ssoRedirectUrl = options.idpSsoUrl;
+    idp->ssoPostUrl = options.idpSsoUrl;
+    idp->signingCertificates = {certificate.value()};
     return true;
 }
 
@@ -179,8 +181,9 @@ bool buildConfig(const Options& options, sp_server::SpConfig* config) {
     IdpSettings idp;
     if (!idpSettingsFromOptions(options, &idp)) return false;
     config->idpEntityId = idp.entityId;
-    config->idpSsoUrl = idp.ssoUrl;
-    config->idpCertificate = idp.signingCertificate;
+    config->idpSsoRedirectUrl = idp.ssoRedirectUrl;
+    config->idpSsoPostUrl = idp.ssoPostUrl;
+    config->idpCertificates = idp.signingCertificates;
     if (!loadPrivateKey(options.spKeyFile, &config->spKey)) return false;
     if (!options.encryptionKeyFile.empty() &&
         !loadPrivateKey(options.encryptionKeyFile, &config->encryptionKey)) {

@@ -159,7 +159,7 @@ HttpResponse SpApp::startLogin(const HttpRequest& request) {
         return errorPage(400, "Bad request", "The binding must be \"redirect\" or \"post\".");
     }
     corvane::StandardRequestOptions options;
-    options.destination = m_config.idpSsoUrl;
+    options.destination = byPost ? m_config.idpSsoPostUrl : m_config.idpSsoRedirectUrl;
     options.issuer = m_config.spEntityId;
     options.acsUrl = m_config.acsUrl;
 
@@ -169,9 +169,10 @@ HttpResponse SpApp::startLogin(const HttpRequest& request) {
         const corvane::Result<corvane::AuthnRequest> authnRequest =
             corvane::createSignedAuthnRequest(options, *m_config.spKey);
         const corvane::Result<std::string> form =
-            authnRequest.ok() ? corvane::postForm(m_config.idpSsoUrl, authnRequest.value().xml, "")
-                              : corvane::Result<std::string>::failure(authnRequest.status(),
-                                                                      authnRequest.message());
+            authnRequest.ok()
+                ? corvane::postForm(m_config.idpSsoPostUrl, authnRequest.value().xml, "")
+                : corvane::Result<std::string>::failure(authnRequest.status(),
+                                                        authnRequest.message());
         if (!form.ok()) {
             log("AuthnRequest not made: " + form.message());
             return errorPage(500, "Sign-in not possible",
@@ -216,7 +217,7 @@ HttpResponse SpApp::startLogin(const HttpRequest& request) {
 corvane::LoginExpectations SpApp::expectationsFor(const std::string& pendingRequestId) const {
     corvane::LoginExpectations expected;
     expected.idpEntityId = m_config.idpEntityId;
-    expected.idpCertificates = {m_config.idpCertificate};
+    expected.idpCertificates = m_config.idpCertificates;
     expected.spEntityId = m_config.spEntityId;
     expected.acsUrl = m_config.acsUrl;
     expected.requestId = pendingRequestId;

@@ -39,11 +39,13 @@ struct SpConfig {
     // What the SP asks the IdP for as md:NameIDFormat in its metadata;
     // empty: none (the IdP chooses).
     std::string nameIdFormat;
-    // The IdP: its entity ID, its single sign-on URL (both bindings) and its
-    // signing certificate.
+    // The IdP: its entity ID, its single sign-on URLs for the HTTP-Redirect
+    // and the HTTP-POST binding, and its signing certificates (a signature by
+    // any one of them is accepted: rollover).
     std::string idpEntityId;
-    std::string idpSsoUrl;
-    corvane::KeyPtr idpCertificate;
+    std::string idpSsoRedirectUrl;
+    std::string idpSsoPostUrl;
+    std::vector<corvane::KeyPtr> idpCertificates;
     // The SP key with its certificate: signs requests, named in metadata.
     corvane::KeyPtr spKey;
     // The SP's decryption key with its certificate, offered in metadata for

@@ -28,6 +28,7 @@ using sp_server::HttpRequest;
 using sp_server::HttpResponse;
 
 const char kIdpSsoUrl[] = "https://idp.example.test/sso";
+const char kIdpSsoPostUrl[] = "https://idp.example.test/sso-post";
 const char kCookie[] = "corvane_sp_session";
 
 // ---- Paths, queries, form fields, cookies, escaping ------------------------------
@@ -288,8 +289,9 @@ protected:
         config_.spEntityId = kLoginSp;
         config_.acsUrl = kLoginAcs;
         config_.idpEntityId = kLoginIdp;
-        config_.idpSsoUrl = kIdpSsoUrl;
-        config_.idpCertificate = idp.value();
+        config_.idpSsoRedirectUrl = kIdpSsoUrl;
+        config_.idpSsoPostUrl = kIdpSsoPostUrl;
+        config_.idpCertificates = {idp.value()};
         config_.spKey = sp.value();
         config_.replayCache = corvane::newInProcessReplayCache();
         config_.clock = [] { return kLoginNow; };
@@ -379,7 +381,7 @@ TEST_F(SpServer, PostLoginFormAndSecureCookieBehindHttps) {
     sp_server::SpApp app(config_);
     const HttpResponse form = app.handle(get("/login?binding=post"));
     EXPECT_EQ(form.status, 200);
-    EXPECT_NE(form.body.find(std::string("action=\"") + kIdpSsoUrl + "\""), std::string::npos);
+    EXPECT_NE(form.body.find(std::string("action=\"") + kIdpSsoPostUrl + "\""), std::string::npos);
     EXPECT_NE(form.body.find("name=\"SAMLRequest\""), std::string::npos);
     EXPECT_NE(form.header("Set-Cookie").find("; HttpOnly; Secure; SameSite=None"),
               std::string::npos);
