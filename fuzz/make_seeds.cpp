@@ -2,7 +2,8 @@
 // (normally fuzz/corpus): for verify_response the honest responses signed
 // with the test IdP key and every hostile rewriting of them, for
 // sign_document documents with signature templates, for authn_request
-// destination/issuer pairs, for posted_response posted SAMLResponse values.
+// destination/issuer pairs, for posted_response posted SAMLResponse values,
+// for idp_metadata signed and unsigned aggregates.
 // Signing with PKCS#1 v1.5 is deterministic, so a rerun writes the same
 // files.
 #include <sys/stat.h>
@@ -122,6 +123,66 @@ bool writePostedSeeds(const std::string& dir) {
            write(dir, "empty-after-white-space", plain + "\r\n \t");
 }
 
+// An IdP entity whose signing and encryption certificate is the test IdP's.
+std::string metadataIdp(const std::string& host, const std::string& certificate) {
+    return "<md:EntityDescriptor entityID=\"https://" + host +
+           "/idp\"><md:IDPSSODescriptor "
+           "WantAuthnRequestsSigned=\"true\" validUntil=\"2025-06-07T00:00:00Z\" "
+           "protocolSupportEnumeration=\"urn:oasis:names:tc:SAML:2.0:protocol\"><md:KeyDescriptor>"
+           "<ds:KeyInfo><ds:X509Data><ds:X509Certificate>" +
+           certificate +
+           "</ds:X509Certificate></ds:X509Data></ds:KeyInfo><md:EncryptionMethod Algorithm=\""
+           "http://www.w3.org/2009/xmlenc11#aes128-gcm\"/></md:KeyDescriptor>"
+           "<md:SingleLogoutService Binding=\"urn:oasis:names:tc:SAML:2.0:bindings:HTTP-Redirect\" "
+           "Location=\"https://" +
+           host + "/slo\" ResponseLocation=\"https://" + host +
+           "/slo/response\"/><md:NameIDFormat>urn:oasis:names:tc:SAML:2.0:nameid-format:"
+           "transient</md:NameIDFormat><md:SingleSignOnService Binding=\"urn:oasis:names:tc:SAML:"
+           "2.0:bindings:HTTP-Redirect\" Location=\"https://" +
+           host +
+           "/sso\"/>"
+           "</md:IDPSSODescriptor></md:EntityDescriptor>";
+}
+
+// Each seed starts with the trust byte (0: the test IdP certificate pinned,
+// 1: trustUnsignedMetadata), then the metadata.
+bool writeMetadataSeeds(const std::string& dir) {
+    std::string certificate;
+    for (const char c : corvane_samples::idpCert())
+        if (c != '\n' && c != '\r') certificate += c;
+    certificate = replaceFirst(certificate, "-----BEGIN CERTIFICATE-----", "");
+    certificate = replaceFirst(certificate, "-----END CERTIFICATE-----", "");
+    const std::string aggregate =
+        "<md:EntitiesDescriptor xmlns:md=\"urn:oasis:names:tc:SAML:2.0:metadata\" "
+        "xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\" ID=\"_seed-aggregate\" "
+        "validUntil=\"2025-06-10T00:00:00Z\" cacheDuration=\"PT6H\">{{SIGNATURE}}"
+        "<md:EntityDescriptor entityID=\"https://sp.example.test/sp\"><md:SPSSODescriptor "
+        "protocolSupportEnumeration=\"urn:oasis:names:tc:SAML:2.0:protocol\"/></"
+        "md:EntityDescriptor>" +
+        metadataIdp("idp-a.example.test", certificate) + "<md:EntitiesDescriptor Name=\"group\">" +
+        metadataIdp("idp-b.example.test", certificate) +
+        "</md:EntitiesDescriptor></md:EntitiesDescriptor>";
+    std::string signedAggregate;
+    if (!corvane_samples::signWithRootIdReference(
+            replaceFirst(aggregate, "{{SIGNATURE}}", dsTemplate("#_seed-aggregate", true)),
+            corvane_samples::idpKey(), &signedAggregate))
+        return false;
+    const std::string pinned(1, '\0');
+    const std::string trusted(1, '\1');
+    const std::string unsignedAggregate = replaceFirst(aggregate, "{{SIGNATURE}}", "");
+    return write(dir, "signed-aggregate", pinned + signedAggregate) &&
+           write(dir, "unsigned-aggregate-trusted", trusted + unsignedAggregate) &&
+           write(dir, "unsigned-aggregate-pinned", pinned + unsignedAggregate) &&
+           write(
+               dir, "tampered-aggregate",
+               pinned + replaceFirst(signedAggregate, "idp-b.example.test/sso", "evil.test/sso")) &&
+           write(dir, "expired-trusted",
+                 trusted + replaceFirst(unsignedAggregate, "2025-06-10", "2025-05-10")) &&
+           write(dir, "duplicate-entity-trusted",
+                 trusted + replaceFirst(unsignedAggregate, "idp-b.example.test/idp",
+                                        "idp-a.example.test/idp"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -133,10 +194,10 @@ int main(int argc, char** argv) {
     if (saml->initHelper() != 0) return 1;
     const std::string root = argv[1];
     mkdir(root.c_str(), 0755);
-    const bool ok = writeVerifySeeds(root + "/verify_response") &&
-                    writeSignSeeds(root + "/sign_document") &&
-                    writeRequestSeeds(root + "/authn_request") &&
-                    writePostedSeeds(root + "/posted_response");
+    const bool ok =
+        writeVerifySeeds(root + "/verify_response") && writeSignSeeds(root + "/sign_document") &&
+        writeRequestSeeds(root + "/authn_request") && writePostedSeeds(root + "/posted_response") &&
+        writeMetadataSeeds(root + "/idp_metadata");
     saml->finiHelper();
     if (!ok) std::fprintf(stderr, "could not write every seed\n");
     return ok ? 0 : 1;

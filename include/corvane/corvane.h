@@ -8,7 +8,12 @@
 //                           postForm, base64 (request.h)
 //   logins                  verifyLoginResponse, verifyPostedLoginResponse
 //                           (login.h)
+//   single logout           createLogoutRequest, verifyLogoutResponseQuery,
+//                           verifyLogoutRequestQuery, createLogoutResponse
+//                           and the POST forms (logout.h)
 //   metadata                createSpMetadata (metadata.h)
+//   IdP metadata            loadIdpMetadata, loadIdpDescriptor, useIdpForLogin,
+//                           useIdpForRequest, MDQ paths (idp_metadata.h)
 //   replay caches           one-time use in process or on Redis (replay.h)
 //
 // Includes only the standard library: compile with -I<prefix>/include (the
@@ -17,9 +22,11 @@
 #ifndef CORVANE_CORVANE_UMBRELLA_H
 #define CORVANE_CORVANE_UMBRELLA_H
 
+#include "corvane/idp_metadata.h"
 #include "corvane/key.h"
 #include "corvane/library.h"
 #include "corvane/login.h"
+#include "corvane/logout.h"
 #include "corvane/metadata.h"
 #include "corvane/replay.h"
 #include "corvane/request.h"

@@ -48,8 +48,15 @@ CORVANE_MAKE_DELETER(EVP_PKEY, EVP_PKEY_free);
 CORVANE_MAKE_DELETER(EVP_MD_CTX, EVP_MD_CTX_free);
 CORVANE_MAKE_DELETER(EVP_PKEY_CTX, EVP_PKEY_CTX_free);
 CORVANE_MAKE_DELETER(EVP_CIPHER_CTX, EVP_CIPHER_CTX_free);
-// zlib: a stream set up with deflateInit2 (the library only compresses).
+// zlib: a stream set up with deflateInit2 (the Redirect binding's
+// compression), and one set up with inflateInit2 (its decompression), a
+// type of its own so that each is ended by its own function.
 CORVANE_MAKE_DELETER(z_stream, deflateEnd);
+struct InflateStream : z_stream {
+    InflateStream() : z_stream() {}
+};
+inline void endInflateStream(InflateStream* stream) { inflateEnd(stream); }
+CORVANE_MAKE_DELETER(InflateStream, endInflateStream);
 
 #undef CORVANE_MAKE_DELETER
 

@@ -77,6 +77,15 @@ std::string answeredRequest(const xmlNode* response, xmlNode* assertion,
 // record; ReplayCacheFailed after the cache's message.
 int recordFirstUse(const VerifiedLogin& login, const LoginExpectations& expected, long long now);
 
+// Records the message ID id of kind ("LogoutRequest", "LogoutResponse")
+// from idp in cache (the process's own when null) until expiresAt. 0 on
+// first use; ProfileRefused after "SAML <kind> "<id>" was accepted before:
+// a replay is refused"; ReplayCacheFailed after the cache's message (no
+// relaxation: a message whose one-time use is not assured is refused).
+int recordMessageFirstUse(const std::shared_ptr<ReplayCache>& cache, const char* kind,
+                          const std::string& idp, const std::string& id, long long expiresAt,
+                          long long now);
+
 }  // namespace internal
 }  // namespace corvane
 

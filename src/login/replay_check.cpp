@@ -20,6 +20,7 @@ const char kRequestAnsweredBefore[] =
     "SAML response answers request \"%s\", which an earlier login answered already";
 const char kUnavailableAccepted[] =
     "Login accepted without a replay check, as allowed while the cache is unavailable: %s";
+const char kMessageReplayed[] = "SAML %s \"%s\" was accepted before: a replay is refused";
 const char kNoKey[] = "Replay cache key could not be computed";
 const char kWrongAnswers[] = "Replay cache gave %zu answers for %zu keys";
 
@@ -125,6 +126,30 @@ int recordFirstUse(const VerifiedLogin& login, const LoginExpectations& expected
         }
     }
     return 0;
+}
+
+int recordMessageFirstUse(const std::shared_ptr<ReplayCache>& cache, const char* kind,
+                          const std::string& idp, const std::string& id, long long expiresAt,
+                          long long now) {
+    const std::string key = replayKey(kind, idp, id);
+    if (key.empty()) {
+        CorvaneBase::setErrorMessage(kNoKey);
+        return toInt(Status::ReplayCacheFailed);
+    }
+    ReplayCache& used = cache ? *cache : processReplayCache();
+    const ReplayCheck check = used.insertIfAbsent(key, expiresAt, now);
+    switch (check.outcome) {
+        case ReplayOutcome::FirstUse:
+            return 0;
+        case ReplayOutcome::SeenBefore:
+            CorvaneBase::setErrorMessage(kMessageReplayed, kind, escapedForMessage(id).c_str());
+            return toInt(Status::ProfileRefused);
+        case ReplayOutcome::Full:
+        case ReplayOutcome::Unavailable:
+            break;
+    }
+    CorvaneBase::setErrorMessage("%s", check.problem.c_str());
+    return toInt(Status::ReplayCacheFailed);
 }
 
 }  // namespace internal

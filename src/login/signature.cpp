@@ -1,10 +1,9 @@
 // The signatures that make an assertion authentic in a login response.
-#include <set>
-
 #include "Corvane.h"
 #include "frame/escape.h"
 #include "frame/handles.h"
 #include "xml/namespaces.h"
+#include "xmldsig/document_structure.h"
 #include "xmldsig/signature_layer.h"
 #include "xmldsig/verifier.h"
 #include "login/login_internal.h"
@@ -24,69 +23,12 @@ const char kSha1Refused[] =
 const char kNotVerified[] =
     "SAML response signature over the %s does not verify with any IdP certificate";
 
-// The element after node in document order within root's subtree, or null.
-xmlNode* nextElementInDocumentOrder(xmlNode* root, xmlNode* node) {
-    for (xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE) return child;
-    }
-    while (node != nullptr && node != root) {
-        for (xmlNode* sibling = node->next; sibling != nullptr; sibling = sibling->next) {
-            if (sibling->type == XML_ELEMENT_NODE) return sibling;
-        }
-        node = node->parent;
-    }
-    return nullptr;
-}
-
-std::string describeMisplacedSignature(const xmlNode* signature) {
-    const xmlNode* parent = signature->parent;
-    const char* name = parent && parent->name ? reinterpret_cast<const char*>(parent->name) : "?";
-    return std::string("SAML response carries a signature inside ") + name +
-           ", where no signature belongs";
-}
-
-bool isIdAttribute(const xmlAttr* attr) {
-    if (attr->ns == nullptr) return xmlStrEqual(attr->name, BAD_CAST "ID");
-    return xmlStrEqual(attr->name, BAD_CAST "id") && xmlStrEqual(attr->ns->href, XML_XML_NAMESPACE);
-}
-
 // A ds:Signature stands only where SAML puts one: directly under the
 // Response or directly under an Assertion (nested ones in Advice included).
 bool signatureWellPlaced(const xmlNode* signature) {
     const xmlNode* parent = signature->parent;
     return parent == xmlDocGetRootElement(signature->doc) ||
            isElement(parent, kSamlAssertionNs, "Assertion");
-}
-
-// One walk over the document, without recursion: every ID (an attribute
-// ID without namespace, or xml:id) is unique, and every ds:Signature is
-// well placed. Otherwise false with the problem described in *problem.
-bool documentStructureSound(xmlNode* root, std::string* problem) {
-    std::set<std::string> seen;
-    for (xmlNode* node = root; node != nullptr; node = nextElementInDocumentOrder(root, node)) {
-        if (isElement(node, kDsigNs, "Signature") && !signatureWellPlaced(node)) {
-            *problem = describeMisplacedSignature(node);
-            return false;
-        }
-        for (xmlAttr* attr = node->properties; attr != nullptr; attr = attr->next) {
-            if (!isIdAttribute(attr)) continue;
-            XmlCharPtr value(xmlNodeListGetString(node->doc, attr->children, 1));
-            const std::string text = value ? reinterpret_cast<const char*>(value.get()) : "";
-            if (!seen.insert(text).second) {
-                *problem = "SAML response contains the ID \"" + text + "\" more than once";
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
-// Makes the element's ID attribute resolvable for its signature's Reference.
-void registerId(xmlDoc* doc, xmlNode* element) {
-    xmlAttr* attr = xmlHasNsProp(element, BAD_CAST "ID", nullptr);
-    if (attr == nullptr) return;
-    XmlCharPtr value(xmlNodeListGetString(doc, attr->children, 1));
-    if (value && xmlGetID(doc, value.get()) == nullptr) xmlAddID(nullptr, doc, value.get(), attr);
 }
 
 // The signature attached to element covers it and verifies with a key.
@@ -117,7 +59,9 @@ int verifyAttachedSignature(xmlDoc* doc, xmlNode* element, xmlNode* signature, c
 
 int checkDocumentStructure(xmlDoc* doc) {
     std::string problem;
-    if (documentStructureSound(xmlDocGetRootElement(doc), &problem)) return 0;
+    if (signedDocumentSound(xmlDocGetRootElement(doc), signatureWellPlaced, "SAML response",
+                            &problem))
+        return 0;
     // The problem quotes an ID or an element name from the response.
     CorvaneBase::setErrorMessage("%s", escapedForMessage(problem).c_str());
     return -7;
@@ -126,7 +70,7 @@ int checkDocumentStructure(xmlDoc* doc) {
 int verifyOwnSignature(xmlDoc* doc, xmlNode* element, const KeySet& keys, bool allowSha1) {
     xmlNode* signature = firstChildElement(element, kDsigNs, "Signature");
     if (signature == nullptr) return 0;
-    registerId(doc, element);
+    registerIdAttribute(doc, element);
     return verifyAttachedSignature(doc, element, signature, keys, allowSha1);
 }
 

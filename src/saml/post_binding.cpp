@@ -14,8 +14,8 @@ namespace corvane {
 
 namespace {
 
-const char kBadEscape[] = "SAMLResponse form value holds a bad percent-escape at offset %zu";
-const char kEmptyResponse[] = "SAMLResponse form value is empty";
+const char kBadEscape[] = "%s form value holds a bad percent-escape at offset %zu";
+const char kEmptyValue[] = "%s form value is empty";
 const char kTooLarge[] = "SAML message is larger than %zu bytes";
 const char kBadAction[] = "POST form action must be an http or https URL";
 const char kEmptyRequest[] = "POST form SAML request is empty";
@@ -78,13 +78,13 @@ std::string hiddenInput(const char* name, const std::string& value) {
 }
 
 // The page: one form, one script that submits it, a button without scripts.
-std::string formPage(const std::string& actionUrl, const std::string& samlRequest,
+std::string formPage(const char* field, const std::string& actionUrl, const std::string& message,
                      const std::string& relayState) {
     std::string page =
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"/>"
         "<title>Signing in</title></head>\n<body>\n<form method=\"post\" action=\"" +
         internal::htmlEscape(actionUrl) + "\">\n" +
-        hiddenInput("SAMLRequest", internal::base64Encode(samlRequest));
+        hiddenInput(field, internal::base64Encode(message));
     if (!relayState.empty()) page += hiddenInput("RelayState", relayState);
     page +=
         "<noscript><p>Scripts are off: press the button to continue signing in.</p>"
@@ -124,7 +124,14 @@ std::string htmlEscape(const std::string& text) {
     return out;
 }
 
-int decodeFormValue(const std::string& value, std::string* decoded) {
+int postFormPage(const char* field, const std::string& actionUrl, const std::string& message,
+                 const std::string& relayState, std::string* page) {
+    const int status = checkFormInputs(actionUrl, message, relayState);
+    if (status == kOk) *page = formPage(field, actionUrl, message, relayState);
+    return status;
+}
+
+bool decodeFormText(const std::string& value, std::string* decoded, std::size_t* badEscapeAt) {
     std::string out;
     out.reserve(value.size());
     for (std::size_t i = 0; i < value.size(); ++i) {
@@ -136,31 +143,38 @@ int decodeFormValue(const std::string& value, std::string* decoded) {
             const int high = i + 2 < value.size() ? hexValue(value[i + 1]) : -1;
             const int low = high >= 0 ? hexValue(value[i + 2]) : -1;
             if (low < 0) {
-                CorvaneBase::setErrorMessage(kBadEscape, i);
-                return kUnusable;
+                *badEscapeAt = i;
+                return false;
             }
             out += static_cast<char>(high * 16 + low);
             i += 2;
         }
     }
     decoded->swap(out);
-    return kOk;
+    return true;
 }
 
-int decodePostedValue(const std::string& value, bool formEncoded, std::size_t maxBytes,
-                      std::string* xml) {
+int decodeFormValue(const std::string& value, const char* what, std::string* decoded) {
+    std::size_t badEscapeAt = 0;
+    if (decodeFormText(value, decoded, &badEscapeAt)) return kOk;
+    CorvaneBase::setErrorMessage(kBadEscape, what, badEscapeAt);
+    return kUnusable;
+}
+
+int decodePostedValue(const std::string& value, const char* field, bool formEncoded,
+                      std::size_t maxBytes, std::string* xml) {
     if (value.size() > textLimit(maxBytes)) {
         CorvaneBase::setErrorMessage(kTooLarge, maxBytes);
         return kTooLargeStatus;
     }
     std::string text;
-    int status = formEncoded ? decodeFormValue(value, &text) : kOk;
+    int status = formEncoded ? decodeFormValue(value, field, &text) : kOk;
     if (status != kOk) return status;
     std::string bytes;
     status = decodeBase64Strict(formEncoded ? text : value, textLimit(maxBytes), &bytes);
     if (status != kOk) return status;
     if (bytes.empty()) {
-        CorvaneBase::setErrorMessage(kEmptyResponse);
+        CorvaneBase::setErrorMessage(kEmptyValue, field);
         return kUnusable;
     }
     if (bytes.size() > maxBytes) {
@@ -176,16 +190,18 @@ int decodePostedValue(const std::string& value, bool formEncoded, std::size_t ma
 Result<std::string> postForm(const std::string& actionUrl, const std::string& samlRequest,
                              const std::string& relayState) {
     internal::CallScope scope;
-    const int status = checkFormInputs(actionUrl, samlRequest, relayState);
-    return scope.result(
-        status, status == kOk ? formPage(actionUrl, samlRequest, relayState) : std::string());
+    std::string page;
+    const int status =
+        internal::postFormPage("SAMLRequest", actionUrl, samlRequest, relayState, &page);
+    return scope.result(status, std::move(page));
 }
 
 Result<std::string> decodePostedResponse(const std::string& formValue, bool formEncoded,
                                          std::size_t maxBytes) {
     internal::CallScope scope;
     std::string xml;
-    const int status = internal::decodePostedValue(formValue, formEncoded, maxBytes, &xml);
+    const int status =
+        internal::decodePostedValue(formValue, "SAMLResponse", formEncoded, maxBytes, &xml);
     return scope.result(status, std::move(xml));
 }
 

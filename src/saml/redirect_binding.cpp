@@ -10,6 +10,7 @@
 #include "frame/assertions.h"
 #include "frame/messages.h"
 #include "frame/call_scope.h"
+#include "saml/bindings.h"
 #include "saml/standard.h"
 #include "frame/handles.h"
 #include "xml/build.h"
@@ -19,7 +20,7 @@ namespace corvane {
 
 namespace {
 
-const char kCannotDeflate[] = "Can not compress SAML request for the HTTP-Redirect binding";
+const char kCannotDeflate[] = "Can not compress SAML message for the HTTP-Redirect binding";
 const char kCannotSignQuery[] = "Can not sign HTTP-Redirect query";
 
 // The binding allows at most 80 bytes of RelayState.
@@ -64,7 +65,10 @@ bool isUnreserved(unsigned char c) {
            c == '.' || c == '_' || c == '~';
 }
 
-// RFC 3986: unreserved characters kept, every other octet as %XX.
+}  // namespace
+
+namespace internal {
+
 std::string urlEncode(const std::string& text) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string encoded;
@@ -82,6 +86,12 @@ std::string urlEncode(const std::string& text) {
     return encoded;
 }
 
+}  // namespace internal
+
+namespace {
+
+using internal::urlEncode;
+
 // What both entry points refuse before any work (and, for a new request,
 // before its ID is drawn).
 int checkRedirectInputs(const std::string& relayState, const Key* spKey) {
@@ -96,19 +106,24 @@ int checkRedirectInputs(const std::string& relayState, const Key* spKey) {
     return kOk;
 }
 
-int encodeQuery(std::string* query, const std::string& samlRequest,
-                const std::string& relayState, const Key* spKey, bool useSha1) {
+}  // namespace
+
+namespace internal {
+
+int encodeRedirectMessage(const char* parameter, const std::string& message,
+                          const std::string& relayState, const Key* spKey, bool useSha1,
+                          std::string* query) {
     CORVANE_ASSERT(query);
     const int status = checkRedirectInputs(relayState, spKey);
     if (status != kOk) return status;
     std::string deflated;
     const std::string encoded =
-        rawDeflate(samlRequest, &deflated) ? internal::base64Encode(deflated) : std::string();
+        rawDeflate(message, &deflated) ? internal::base64Encode(deflated) : std::string();
     if (encoded.empty()) {
         CorvaneBase::setErrorMessage(kCannotDeflate);
         return kUnusable;
     }
-    std::string text = "SAMLRequest=" + urlEncode(encoded);
+    std::string text = std::string(parameter) + "=" + urlEncode(encoded);
     if (!relayState.empty()) text += "&RelayState=" + urlEncode(relayState);
     if (spKey != nullptr) {
         const internal::SignatureAlgorithm algorithm = internal::rsaSignatureAlgorithm(useSha1);
@@ -124,6 +139,10 @@ int encodeQuery(std::string* query, const std::string& samlRequest,
     return kOk;
 }
 
+}  // namespace internal
+
+namespace {
+
 int createRedirect(RedirectRequest* redirect, const StandardRequestOptions& options,
                    const std::string& relayState, const Key* spKey) {
     int status = checkRedirectInputs(relayState, spKey);
@@ -131,7 +150,8 @@ int createRedirect(RedirectRequest* redirect, const StandardRequestOptions& opti
     if (status == kOk) status = internal::createRequest(&request, options, nullptr);
     std::string query;
     if (status == kOk)
-        status = encodeQuery(&query, request.xml, relayState, spKey, options.useSha1);
+        status = internal::encodeRedirectMessage("SAMLRequest", request.xml, relayState, spKey,
+                                                 options.useSha1, &query);
     if (status != kOk) return status;
     redirect->id.swap(request.id);
     redirect->url = redirectUrl(options.destination, query);
@@ -145,7 +165,8 @@ Result<std::string> encodeRedirectQuery(const std::string& samlRequest,
                                         const std::string& relayState, const Key* spKey,
                                         bool useSha1) {
     return internal::runCall<std::string>([&](std::string* query) {
-        return encodeQuery(query, samlRequest, relayState, spKey, useSha1);
+        return internal::encodeRedirectMessage("SAMLRequest", samlRequest, relayState, spKey,
+                                               useSha1, query);
     });
 }
 

@@ -30,10 +30,8 @@ const char kMissingIssuer[] = "AuthnRequest Issuer is empty";
 const char kNotXmlText[] = "AuthnRequest %s holds characters that XML can not carry";
 const char kEmptyClassRef[] = "AuthnRequest AuthnContextClassRef is empty";
 const char kBadComparison[] = "AuthnRequest Comparison must be exact, minimum, maximum or better";
-const char kInvalidId[] = "AuthnRequest ID is not a valid xs:ID";
-const char kNoRandom[] = "Can not draw random bytes for the AuthnRequest ID";
-const char kNoClock[] = "Can not read the clock for IssueInstant";
-const char kNoCertificate[] = "SP key holds no certificate for KeyInfo";
+const char kInvalidId[] = "%s ID is not a valid xs:ID";
+const char kNoRandom[] = "Can not draw random bytes for the %s ID";
 const char kCannotBuild[] = "Can not build AuthnRequest document";
 
 const char* const kComparisons[] = {"exact", "minimum", "maximum", "better"};
@@ -108,30 +106,8 @@ int checkSigningKey(const StandardRequestOptions& o, const Key& key) {
         return kUnusable;
     }
     if (o.includeKeyInfo && !key.hasCertificate()) {
-        CorvaneBase::setErrorMessage(kNoCertificate);
+        CorvaneBase::setErrorMessage(internal::kMessageNoCertificateForKeyInfo);
         return kUnusable;
-    }
-    return kOk;
-}
-
-// The clock is read before the ID is drawn or taken, once each; the ID
-// must be an xs:ID (an NCName) for the Reference "#" + ID to name it.
-int issueInstantAndId(const StandardRequestOptions& o, std::string* instant, std::string* id) {
-    // time() fails with -1, also where a 32-bit time_t has run out (2038).
-    const std::time_t now = std::time(nullptr);
-    if (now != static_cast<std::time_t>(-1)) *instant = utcDateTime(now);
-    if (instant->empty()) {
-        CorvaneBase::setErrorMessage(kNoClock);
-        return kUnusable;
-    }
-    *id = o.requestId.empty() ? internal::freshRequestId() : o.requestId;
-    if (id->empty()) {
-        CorvaneBase::setErrorMessage(kNoRandom);
-        return kUnusable;
-    }
-    if (!internal::isXmlText(*id) || xmlValidateNCName(BAD_CAST id->c_str(), 0) != 0) {
-        CorvaneBase::setErrorMessage(kInvalidId);
-        return kBadOptions;
     }
     return kOk;
 }
@@ -166,26 +142,6 @@ bool addKeyInfo(xmlNode* signature, const Key& key) {
                                     key.certificateBase64()) != nullptr;
 }
 
-// The enveloped signature template, linked right after saml:Issuer.
-bool addSignatureTemplate(xmlNode* root, const std::string& id, const StandardRequestOptions& o,
-                          const Key& key) {
-    const internal::SignatureAlgorithm algorithm = internal::rsaSignatureAlgorithm(o.useSha1);
-    xmlNode* signature = xmlSecTmplSignatureCreateNsPref(
-        root->doc, xmlSecTransformExclC14NId, algorithm.signatureMethod, nullptr, BAD_CAST "ds");
-    if (signature == nullptr) return false;
-    if (xmlAddChild(root, signature) == nullptr) {
-        xmlFreeNode(signature);
-        return false;
-    }
-    const std::string uri = "#" + id;
-    xmlNode* reference = xmlSecTmplSignatureAddReference(signature, algorithm.digestMethod, nullptr,
-                                                         BAD_CAST uri.c_str(), nullptr);
-    const bool ok = reference != nullptr &&
-                    xmlSecTmplReferenceAddTransform(reference, xmlSecTransformEnvelopedId) &&
-                    xmlSecTmplReferenceAddTransform(reference, xmlSecTransformExclC14NId);
-    return ok && (!o.includeKeyInfo || addKeyInfo(signature, key));
-}
-
 bool addNameIdPolicy(xmlNode* root, xmlNs* samlp, const StandardRequestOptions& o) {
     xmlNode* policy = internal::addElement(root, samlp, "NameIDPolicy");
     if (!o.nameIdFormat.empty() && !internal::addAttribute(policy, "Format", o.nameIdFormat))
@@ -218,11 +174,12 @@ internal::XmlDocPtr buildRequest(const StandardRequestOptions& o, const std::str
     xmlNs* saml = xmlNewNs(root, BAD_CAST internal::kSamlAssertionNs, BAD_CAST "saml");
     if (samlp == nullptr || saml == nullptr) return nullptr;
     xmlSetNs(root, samlp);
-    const bool ok = addRequestAttributes(root, o, id, instant) &&
-                    internal::addTextElement(root, saml, "Issuer", o.issuer) != nullptr &&
-                    (signer == nullptr || addSignatureTemplate(root, id, o, *signer)) &&
-                    addNameIdPolicy(root, samlp, o) &&
-                    addRequestedAuthnContext(root, samlp, saml, o);
+    const bool ok =
+        addRequestAttributes(root, o, id, instant) &&
+        internal::addTextElement(root, saml, "Issuer", o.issuer) != nullptr &&
+        (signer == nullptr ||
+         internal::addSignatureTemplate(root, id, o.useSha1, o.includeKeyInfo, *signer)) &&
+        addNameIdPolicy(root, samlp, o) && addRequestedAuthnContext(root, samlp, saml, o);
     if (!ok) return nullptr;
     return doc;
 }
@@ -239,6 +196,46 @@ int signRequest(xmlDoc* doc, const Key& key) {
 }  // namespace
 
 namespace internal {
+
+int issueInstantAndId(const char* what, const std::string& givenId, std::string* instant,
+                      std::string* id) {
+    // time() fails with -1, also where a 32-bit time_t has run out (2038).
+    const std::time_t now = std::time(nullptr);
+    if (now != static_cast<std::time_t>(-1)) *instant = corvane::utcDateTime(now);
+    if (instant->empty()) {
+        CorvaneBase::setErrorMessage(internal::kMessageNoClock);
+        return kUnusable;
+    }
+    *id = givenId.empty() ? internal::freshRequestId() : givenId;
+    if (id->empty()) {
+        CorvaneBase::setErrorMessage(kNoRandom, what);
+        return kUnusable;
+    }
+    if (!internal::isXmlText(*id) || xmlValidateNCName(BAD_CAST id->c_str(), 0) != 0) {
+        CorvaneBase::setErrorMessage(kInvalidId, what);
+        return kBadOptions;
+    }
+    return kOk;
+}
+
+bool addSignatureTemplate(xmlNode* root, const std::string& id, bool useSha1, bool includeKeyInfo,
+                          const Key& key) {
+    const internal::SignatureAlgorithm algorithm = internal::rsaSignatureAlgorithm(useSha1);
+    xmlNode* signature = xmlSecTmplSignatureCreateNsPref(
+        root->doc, xmlSecTransformExclC14NId, algorithm.signatureMethod, nullptr, BAD_CAST "ds");
+    if (signature == nullptr) return false;
+    if (xmlAddChild(root, signature) == nullptr) {
+        xmlFreeNode(signature);
+        return false;
+    }
+    const std::string uri = "#" + id;
+    xmlNode* reference = xmlSecTmplSignatureAddReference(signature, algorithm.digestMethod, nullptr,
+                                                         BAD_CAST uri.c_str(), nullptr);
+    const bool ok = reference != nullptr &&
+                    xmlSecTmplReferenceAddTransform(reference, xmlSecTransformEnvelopedId) &&
+                    xmlSecTmplReferenceAddTransform(reference, xmlSecTransformExclC14NId);
+    return ok && (!includeKeyInfo || addKeyInfo(signature, key));
+}
 
 std::string freshRequestId() {
     const int kRandomBytes = 16;
@@ -258,7 +255,8 @@ int createRequest(AuthnRequest* request, const StandardRequestOptions& o, const 
     int status = checkOptions(o);
     if (status == kOk && signer != nullptr) status = checkSigningKey(o, *signer);
     std::string instant, id;
-    if (status == kOk) status = issueInstantAndId(o, &instant, &id);
+    if (status == kOk)
+        status = internal::issueInstantAndId("AuthnRequest", o.requestId, &instant, &id);
     if (status != kOk) return status;
     internal::XmlDocPtr doc = buildRequest(o, id, instant, signer);
     if (!doc) {

@@ -33,6 +33,17 @@ const int kMaxElementDepth = 256;
 // to an element) holds 185,000 nodes and costs 79 MB and 56 MB.
 const long kMaxNodesPerMessage = 262144;
 
+// IdP metadata: one IdP's file is some kilobytes, a federation's signed
+// aggregate 30 to 70 MB and growing (over 8,000 entities), so metadata has
+// its own size limit (IdpMetadataOptions::maxMetadataBytes, 128 MiB by
+// default) and a node budget that grows with its size: kMaxNodesPerMessage
+// plus one element or attribute per this many bytes. Metadata holds one per
+// 80 bytes or more (certificates are long text: a SimpleSAMLphp IdP's file
+// has one per 148 bytes, an aggregate of IdPs one per 81); at the bound,
+// one per 16 bytes, the tree (120 to 250 bytes a node) stays within some
+// fifteen times the text's size.
+const std::size_t kMetadataBytesPerFurtherNode = 16;
+
 // No element may carry more attributes (namespace declarations included):
 // both parsers check duplicates in time quadratic in their number.
 const int kMaxAttributesPerElement = 256;

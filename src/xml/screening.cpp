@@ -20,12 +20,13 @@ namespace internal {
 
 namespace {
 
-const char kHasNul[] = "SAML token must not contain NUL characters";
-const char kNotUtf8[] = "SAML token must be encoded in UTF-8";
-const char kBadCharacter[] = "SAML token contains a character that XML does not allow";
-const char kHasDtd[] = "SAML token must not contain a DTD";
-const char kHasPi[] = "SAML token must not contain processing instructions";
-const char kTrailingContent[] = "SAML token must not contain anything after its root element";
+// Each follows the document's name ("SAML token", "SAML metadata").
+const char kHasNul[] = " must not contain NUL characters";
+const char kNotUtf8[] = " must be encoded in UTF-8";
+const char kBadCharacter[] = " contains a character that XML does not allow";
+const char kHasDtd[] = " must not contain a DTD";
+const char kHasPi[] = " must not contain processing instructions";
+const char kTrailingContent[] = " must not contain anything after its root element";
 const char kTooDeep[] = "elements nested too deeply";
 const char kTooManyAttributes[] = "element has too many attributes";
 const char kTooManyNodes[] = "too many elements and attributes";
@@ -49,7 +50,8 @@ bool startsElementName(char c) {
     return u >= 127 || u == '_' || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
 }
 
-void reportMalformedAt(const std::string& text, Pos pos, const char* description) {
+void reportMalformedAt(const std::string& text, Pos pos, const char* documentName,
+                       const char* description) {
     int line = 1;
     int col = 1;
     for (Pos i = 0; i < pos && i < text.size(); ++i) {
@@ -60,7 +62,8 @@ void reportMalformedAt(const std::string& text, Pos pos, const char* description
             ++col;
         }
     }
-    CorvaneBase::setErrorMessage(internal::kMessageMalformed, description, line, col);
+    CorvaneBase::setErrorMessage(internal::kMessageMalformedIn, documentName, description, line,
+                                 col);
 }
 
 // The encoding a leading XML declaration names is UTF-8, or none is named.
@@ -131,8 +134,11 @@ TextVerdict checkCharacters(const std::string& text) {
 
 class ResponseScanner {
 public:
-    explicit ResponseScanner(const std::string& text)
-        : text_(text), resolutionBudget_(resolutionStepBudget(text.size())) {}
+    ResponseScanner(const std::string& text, const ScreeningLimits& limits)
+        : text_(text),
+          limits_(limits),
+          resolutionBudget_(resolutionStepBudget(text.size())),
+          nodeBudget_(nodeBudget(text.size(), limits)) {}
 
     bool run() {
         if (text_.find('\0') != std::string::npos) return refuse(kHasNul);
@@ -152,8 +158,21 @@ public:
 
 private:
     bool refuse(const char* message) {
-        CorvaneBase::setErrorMessage("%s", message);
+        CorvaneBase::setErrorMessage("%s%s", limits_.documentName, message);
         return false;
+    }
+
+    void reportMalformed(Pos pos, const char* description) const {
+        reportMalformedAt(text_, pos, limits_.documentName, description);
+    }
+
+    // The elements and attributes a text of this size may hold.
+    static long long nodeBudget(std::size_t textBytes, const ScreeningLimits& limits) {
+        const long long perBytes =
+            limits.bytesPerFurtherNode == 0
+                ? 0
+                : static_cast<long long>(textBytes / limits.bytesPerFurtherNode);
+        return limits.nodeAllowance + perBytes;
     }
 
     // Unterminated constructs end the scan: the parsers report them.
@@ -173,7 +192,7 @@ private:
         const Pos end = text_.find('>', pos_);
         if (end == std::string::npos) return stopScan();
         if (text_[end - 1] != '?') {
-            reportMalformedAt(text_, pos_, kBadDeclaration);
+            reportMalformed(pos_, kBadDeclaration);
             return false;
         }
         if (!declaresUtf8OrNothing(text_.substr(pos_, end - pos_))) return refuse(kNotUtf8);
@@ -252,7 +271,7 @@ private:
                 continue;
             }
             if (++attributes > kMaxAttributesPerElement) {
-                reportMalformedAt(text_, tagStart, kTooManyAttributes);
+                reportMalformed(tagStart, kTooManyAttributes);
                 return false;
             }
             const std::string name = attributeNameBefore(i, tagStart);
@@ -261,11 +280,11 @@ private:
             }
             if (declaresNamespace(name)) {
                 if (++declarations > kMaxNamespaceDeclarationsPerElement) {
-                    reportMalformedAt(text_, tagStart, kTooManyDeclarations);
+                    reportMalformed(tagStart, kTooManyDeclarations);
                     return false;
                 }
                 if (declarationsInScope_ + declarations > kMaxNamespaceDeclarationsInScope) {
-                    reportMalformedAt(text_, tagStart, kTooManyInScope);
+                    reportMalformed(tagStart, kTooManyInScope);
                     return false;
                 }
             }
@@ -273,15 +292,15 @@ private:
         }
         if (i >= text_.size()) return stopScan();
         nodes_ += 1 + attributes;
-        if (nodes_ > kMaxNodesPerMessage) {
-            reportMalformedAt(text_, tagStart, kTooManyNodes);
+        if (nodes_ > nodeBudget_) {
+            reportMalformed(tagStart, kTooManyNodes);
             return false;
         }
         // What libxml2 spends resolving the names of this tag.
         resolutionSteps_ += resolutionStepsOfTag(depth_, declarationsInScope_ + declarations,
                                                  attributes, prefixedAttributes);
         if (resolutionSteps_ > resolutionBudget_) {
-            reportMalformedAt(text_, tagStart, kTooCostly);
+            reportMalformed(tagStart, kTooCostly);
             return false;
         }
         pos_ = i + 1;
@@ -289,8 +308,8 @@ private:
             if (depth_ == 0) rootClosed_ = true;
             return true;
         }
-        if (++depth_ > kMaxElementDepth) {
-            reportMalformedAt(text_, tagStart, kTooDeep);
+        if (++depth_ > limits_.maxElementDepth) {
+            reportMalformed(tagStart, kTooDeep);
             return false;
         }
         declarationsPerOpenElement_.push_back(declarations);
@@ -316,6 +335,7 @@ private:
     }
 
     const std::string& text_;
+    const ScreeningLimits& limits_;
     Pos pos_ = 0;
     int depth_ = 0;
     bool rootClosed_ = false;
@@ -324,12 +344,21 @@ private:
     int declarationsInScope_ = 0;
     long long resolutionSteps_ = 0;
     const long long resolutionBudget_;
-    long nodes_ = 0;  // elements and attributes so far
+    const long long nodeBudget_;
+    long long nodes_ = 0;  // elements and attributes so far
 };
 
 }  // namespace
 
-bool screenResponseText(const std::string& text) { return ResponseScanner(text).run(); }
+const ScreeningLimits kResponseScreening = {"SAML token", kMaxElementDepth, kMaxNodesPerMessage, 0};
+const ScreeningLimits kMetadataScreening = {"SAML metadata", kMaxElementDepth, kMaxNodesPerMessage,
+                                            kMetadataBytesPerFurtherNode};
+
+bool screenText(const std::string& text, const ScreeningLimits& limits) {
+    return ResponseScanner(text, limits).run();
+}
+
+bool screenResponseText(const std::string& text) { return screenText(text, kResponseScreening); }
 
 }  // namespace internal
 }  // namespace corvane

@@ -1,7 +1,8 @@
-// Screening of a SAML response's text before either parser sees it.
+// Screening of a SAML response's (or metadata's) text before a parser sees it.
 #ifndef CORVANE_RESPONSE_SCREENING_H
 #define CORVANE_RESPONSE_SCREENING_H
 
+#include <cstddef>
 #include <string>
 
 #include "xml/limits.h"
@@ -19,6 +20,26 @@ namespace internal {
 // kMaxNodesPerMessage elements and attributes in all (xml/limits.h).
 // Otherwise the reason has gone to the error callback and it is false.
 bool screenResponseText(const std::string& text);
+
+// What one kind of document may hold: the name its messages give it,
+// how deep its elements nest, and how many elements and attributes it
+// holds: nodeAllowance, plus one per bytesPerFurtherNode bytes of text
+// when that is not 0 (so the parsers' memory stays a bounded multiple of
+// the text's size).
+struct ScreeningLimits {
+    const char* documentName;
+    int maxElementDepth;
+    long long nodeAllowance;
+    std::size_t bytesPerFurtherNode;
+};
+// Responses: "SAML token", kMaxElementDepth, kMaxNodesPerMessage in all.
+extern const ScreeningLimits kResponseScreening;
+// Metadata: "SAML metadata", kMaxElementDepth, kMaxNodesPerMessage plus
+// one per kMetadataBytesPerFurtherNode bytes.
+extern const ScreeningLimits kMetadataScreening;
+
+// The screening of screenResponseText with the given limits.
+bool screenText(const std::string& text, const ScreeningLimits& limits);
 
 }  // namespace internal
 }  // namespace corvane

@@ -110,5 +110,80 @@ long long clampToReadableInstants(long long secondsSinceEpoch) {
     return secondsSinceEpoch;
 }
 
+namespace {
+
+// A duration's parts may each count at most this many seconds (some
+// 30,000 years), so the sum never overflows.
+const long long kMaxDurationPart = 1000000000000LL;
+
+// Digits at pos as a number of at most kMaxDurationPart; false when there
+// are none or too many.
+bool readDurationNumber(const std::string& text, std::string::size_type& pos, long long* value) {
+    const std::string::size_type start = pos;
+    long long result = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+        result = result * 10 + (text[pos++] - '0');
+        if (result > kMaxDurationPart) return false;
+    }
+    *value = result;
+    return pos > start;
+}
+
+}  // namespace
+
+bool parseDuration(const std::string& text, long long* seconds) {
+    // Designators in the order they must come, with their seconds; a year
+    // counts 365 days and a month 30.
+    static const struct {
+        char designator;
+        bool afterT;
+        long long seconds;
+    } kParts[] = {{'Y', false, 365 * 86400LL},
+                  {'M', false, 30 * 86400LL},
+                  {'D', false, 86400},
+                  {'H', true, 3600},
+                  {'M', true, 60},
+                  {'S', true, 1}};
+    std::string::size_type pos = 0;
+    if (!expect(text, pos, 'P')) return false;
+    bool inTime = false;
+    bool anyPart = false;
+    bool timePart = false;
+    long long total = 0;
+    std::size_t next = 0;
+    while (pos < text.size()) {
+        if (!inTime && text[pos] == 'T') {
+            inTime = true;
+            ++pos;
+            continue;
+        }
+        long long value = 0;
+        if (!readDurationNumber(text, pos, &value)) return false;
+        bool fraction = false;
+        if (pos < text.size() && text[pos] == '.') {  // seconds only; the fraction is dropped
+            long long ignored = 0;
+            ++pos;
+            if (!readDurationNumber(text, pos, &ignored)) return false;
+            fraction = true;
+        }
+        if (pos >= text.size()) return false;
+        const char designator = text[pos++];
+        while (next < sizeof kParts / sizeof kParts[0] &&
+               (kParts[next].designator != designator || kParts[next].afterT != inTime)) {
+            ++next;
+        }
+        if (next == sizeof kParts / sizeof kParts[0]) return false;
+        if (fraction && designator != 'S') return false;
+        if (value > kMaxDurationPart / kParts[next].seconds) return false;
+        total += value * kParts[next].seconds;
+        anyPart = true;
+        timePart = timePart || inTime;
+        ++next;
+    }
+    if (!anyPart || (inTime && !timePart)) return false;
+    *seconds = total;
+    return true;
+}
+
 }  // namespace internal
 }  // namespace corvane

@@ -23,6 +23,13 @@ bool parseDateTime(const std::string& text, long long* secondsSinceEpoch, bool* 
 // subtract any skew of up to a day without overflow.
 long long clampToReadableInstants(long long secondsSinceEpoch);
 
+// A non-negative xs:duration, "PnYnMnDTnHnMnS" with any parts left out
+// (at least one given, "T" only before a time part, a fraction on the
+// seconds alone), as whole seconds: a year counts 365 days, a month 30, a
+// fraction of a second is dropped. False for anything else, a negative
+// duration included.
+bool parseDuration(const std::string& text, long long* seconds);
+
 }  // namespace internal
 }  // namespace corvane
 

@@ -50,5 +50,30 @@ bool fullCharacterContent(const xmlNode* element, std::string* content) {
     return true;
 }
 
+xmlNode* nextElementInDocumentOrder(xmlNode* root, xmlNode* node) {
+    for (xmlNode* child = node->children; child != nullptr; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE) return child;
+    }
+    while (node != nullptr && node != root) {
+        for (xmlNode* sibling = node->next; sibling != nullptr; sibling = sibling->next) {
+            if (sibling->type == XML_ELEMENT_NODE) return sibling;
+        }
+        node = node->parent;
+    }
+    return nullptr;
+}
+
+bool isIdAttribute(const xmlAttr* attr) {
+    if (attr->ns == nullptr) return xmlStrEqual(attr->name, BAD_CAST "ID");
+    return xmlStrEqual(attr->name, BAD_CAST "id") && xmlStrEqual(attr->ns->href, XML_XML_NAMESPACE);
+}
+
+void registerIdAttribute(xmlDoc* doc, xmlNode* element) {
+    xmlAttr* attr = xmlHasNsProp(element, BAD_CAST "ID", nullptr);
+    if (attr == nullptr) return;
+    XmlCharPtr value(xmlNodeListGetString(doc, attr->children, 1));
+    if (value && xmlGetID(doc, value.get()) == nullptr) xmlAddID(nullptr, doc, value.get(), attr);
+}
+
 }  // namespace internal
 }  // namespace corvane

@@ -32,6 +32,18 @@ bool attributeValue(const xmlNode* element, const char* name, std::string* value
 // element, a processing instruction) sits inside.
 bool fullCharacterContent(const xmlNode* element, std::string* content);
 
+// The element after node in document order within root's subtree, or
+// null: a walk over every element without recursion.
+xmlNode* nextElementInDocumentOrder(xmlNode* root, xmlNode* node);
+
+// An attribute that names its element's ID: ID without namespace, or
+// xml:id.
+bool isIdAttribute(const xmlAttr* attr);
+
+// Makes the element's ID attribute (ID, without namespace) resolvable for
+// a signature's Reference; nothing when it has none or the value is taken.
+void registerIdAttribute(xmlDoc* doc, xmlNode* element);
+
 }  // namespace internal
 }  // namespace corvane
 

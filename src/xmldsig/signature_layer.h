@@ -5,6 +5,7 @@
 #define CORVANE_XMLDSIG_SIGNATURE_LAYER_H
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include <libxml/tree.h>
@@ -13,12 +14,23 @@
 #include <xmlsec/transforms.h>
 #include <xmlsec/xmldsig.h>
 
+#include "corvane/key.h"
+
 namespace corvane {
 
 // Keys loaded once (corvane/key.h).
 class Key;
 
 namespace internal {
+
+// The first certificate of the PEM text loaded as a key, or null after one
+// message (Key::loadCertificate's texts).
+std::shared_ptr<const Key> loadCertificate(const std::string& pem, KeyStrength strength);
+// The same for the base64 of a certificate's DER alone, as ds:X509Certificate
+// carries it (white space allowed); Key::loadCertificate's message for text
+// that is not base64.
+std::shared_ptr<const Key> loadCertificateFromBase64(const std::string& base64Der,
+                                                     KeyStrength strength);
 
 // The text with every PEM private-key block replaced by a fixed marker;
 // certificates and any other text are kept as given.

@@ -1375,4 +1375,292 @@ TEST_F(CliTest, MetadataOffersTheEncryptionCertificateWithItsMethods) {
     EXPECT_NE(missing.err.find("--encryption-cert"), std::string::npos) << missing.err;
 }
 
+// ---------------------------------------------------------------------------
+// IdP metadata: idp-metadata, verify --idp-metadata, request --idp-metadata
+
+const char kOtherIdp[] = "https://idp.other.test/idp";
+
+// The base64 body of a PEM certificate fixture, on one line.
+std::string certificateBody(const std::string& fixture) {
+    std::string body;
+    for (const std::string& line : linesOf(corvane_test::readFixture(fixture)))
+        if (line.find("-----") == std::string::npos) body += line;
+    return body;
+}
+
+std::string idpEntityFor(const std::string& entityId, const std::string& host,
+                         const std::string& certificateFixture) {
+    return "<md:EntityDescriptor entityID=\"" + entityId +
+           "\"><md:IDPSSODescriptor WantAuthnRequestsSigned=\"true\" "
+           "protocolSupportEnumeration=\"urn:oasis:names:tc:SAML:2.0:protocol\"><md:KeyDescriptor "
+           "use=\"signing\"><ds:KeyInfo><ds:X509Data><ds:X509Certificate>" +
+           certificateBody(certificateFixture) +
+           "</ds:X509Certificate></ds:X509Data></ds:KeyInfo></md:KeyDescriptor>"
+           "<md:SingleSignOnService Binding=\"urn:oasis:names:tc:SAML:2.0:bindings:HTTP-Redirect\" "
+           "Location=\"https://" +
+           host +
+           "/sso/redirect\"/><md:SingleSignOnService "
+           "Binding=\"urn:oasis:names:tc:SAML:2.0:bindings:HTTP-POST\" Location=\"https://" +
+           host + "/sso/post\"/></md:IDPSSODescriptor></md:EntityDescriptor>";
+}
+
+class IdpMetadataCli : public LoginVerify {
+protected:
+    // An aggregate of the login fixture's IdP and another IdP (whose
+    // certificate is the SP's), signed over its root by the metadata
+    // signer (the test SP key) into `name`, or unsigned; its path.
+    std::string aggregate(bool signedByTheSigner, const std::string& name = "metadata.xml") {
+        std::string xml =
+            "<md:EntitiesDescriptor xmlns:md=\"urn:oasis:names:tc:SAML:2.0:metadata\" "
+            "xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\" ID=\"_federation\">" +
+            std::string(signedByTheSigner ? corvane_test::signatureTemplate(
+                                                "#_federation", corvane_test::SigAlg::RsaSha256)
+                                          : "") +
+            idpEntityFor(kLoginIdp, "idp.example.test", "test-idp-cert.pem") +
+            idpEntityFor(kOtherIdp, "idp.other.test", "test-sp-cert.pem") +
+            "</md:EntitiesDescriptor>";
+        if (!signedByTheSigner) return writeTemp(name, xml);
+        const std::string in = writeTemp("metadata-unsigned.xml", xml);
+        const Finished sign = corvane_cli_test::runProcess(
+            {CORVANE_CLI_XMLSEC1, "--sign", "--privkey-pem",
+             corvane_test::fixturePath("test-sp-key.pem"), "--id-attr:ID",
+             "urn:oasis:names:tc:SAML:2.0:metadata:EntitiesDescriptor", "--output", path(name), in},
+            "");
+        EXPECT_EQ(sign.exitCode, 0) << sign.err << sign.problem;
+        return path(name);
+    }
+    static std::string signerPath() { return corvane_test::fixturePath("test-sp-cert.pem"); }
+    // verify of the login fixture with the IdP's settings from metadata.
+    std::vector<std::string> metadataVerifyArgs(const std::string& metadata) {
+        return {"verify",     "--idp-metadata", metadata,           "--metadata-signer",
+                signerPath(), "--audience",     kSpEntity,          "--acs",
+                kAcsUrl,      "--request-id",   "_login-request-1", "--now",
+                kLoginNow};
+    }
+};
+
+TEST_F(IdpMetadataCli, ListsEveryIdpOfASignedAggregate) {
+    const Finished run =
+        corvane({"idp-metadata", aggregate(true), "--metadata-signer", signerPath()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, std::string(kLoginIdp) + "\n" + kOtherIdp + "\n");
+    const Finished json =
+        corvane({"idp-metadata", aggregate(true), "--metadata-signer", signerPath(), "--json"});
+    EXPECT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_EQ(json.out, std::string("{\"idpEntityIds\":[\"") + kLoginIdp + "\",\"" + kOtherIdp +
+                            "\"],\"entityCount\":2,\"validUntil\":\"\"}\n");
+}
+
+TEST_F(IdpMetadataCli, EntityPrintsThatIdpsSettings) {
+    const Finished run = corvane({"idp-metadata", aggregate(true), "--metadata-signer",
+                                  signerPath(), "--entity", kOtherIdp});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(
+        run.out,
+        std::string("entityId: ") + kOtherIdp +
+            "\nsingleSignOnService urn:oasis:names:tc:SAML:2.0:bindings:HTTP-Redirect: "
+            "https://idp.other.test/sso/redirect\nsingleSignOnService "
+            "urn:oasis:names:tc:SAML:2.0:bindings:HTTP-POST: https://idp.other.test/sso/post\n"
+            "signingCertificate: " +
+            certificateBody("test-sp-cert.pem") +
+            "\nwantAuthnRequestsSigned: true\nvalidUntil:\ncacheDurationSeconds:\n");
+}
+
+struct MetadataRefusal {
+    const char* name;
+    bool signedByTheSigner;
+    std::vector<std::string> trust;
+    int exitCode;
+    std::string err;
+};
+
+void PrintTo(const MetadataRefusal& row, std::ostream* out) { *out << row.name; }
+
+class IdpMetadataTrust : public IdpMetadataCli,
+                         public ::testing::WithParamInterface<MetadataRefusal> {};
+
+TEST_P(IdpMetadataTrust, ExitStatusAndMessages) {
+    const MetadataRefusal& row = GetParam();
+    std::vector<std::string> args = {"idp-metadata", aggregate(row.signedByTheSigner)};
+    for (std::string option : row.trust) {
+        args.push_back(option == "SIGNER"  ? signerPath()
+                       : option == "OTHER" ? idpCertPath()
+                                           : option);
+    }
+    const Finished run = corvane(args);
+    EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
+    EXPECT_EQ(run.err, row.err);
+    EXPECT_EQ(run.out.empty(), row.exitCode != 0) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, IdpMetadataTrust,
+    ::testing::Values(
+        MetadataRefusal{"Unsigned",
+                        false,
+                        {"--metadata-signer", "SIGNER"},
+                        7,
+                        "corvane: error: IdP metadata is not signed\ncorvane idp-metadata: the IdP "
+                        "metadata is refused: not authentic (library status -7)\n"},
+        MetadataRefusal{"UnsignedTrusted", false, {"--trust-unsigned-metadata"}, 0, ""},
+        MetadataRefusal{"SignedByAnother",
+                        true,
+                        {"--metadata-signer", "OTHER"},
+                        7,
+                        "corvane: error: IdP metadata signature does not verify with any pinned "
+                        "signer key\ncorvane idp-metadata: the IdP metadata is refused: not "
+                        "authentic (library status -7)\n"},
+        MetadataRefusal{"SignedBySigner", true, {"--metadata-signer", "SIGNER"}, 0, ""},
+        MetadataRefusal{"NoTrust",
+                        true,
+                        {},
+                        2,
+                        "corvane idp-metadata: missing --metadata-signer CERT.pem (or "
+                        "--trust-unsigned-metadata for an IdP's own metadata fetched over TLS)\n"},
+        MetadataRefusal{"BothTrusts",
+                        true,
+                        {"--metadata-signer", "SIGNER", "--trust-unsigned-metadata"},
+                        2,
+                        "corvane idp-metadata: --metadata-signer and --trust-unsigned-metadata "
+                        "exclude each other\n"},
+        MetadataRefusal{"UnknownEntity",
+                        true,
+                        {"--metadata-signer", "SIGNER", "--entity", "https://nobody.test/idp"},
+                        9,
+                        "corvane: error: IdP metadata holds no entity \"https://nobody.test/idp\"\n"
+                        "corvane idp-metadata: the IdP is refused: options not usable (library "
+                        "status -9)\n"}),
+    corvane_test::RowName());
+
+TEST_F(IdpMetadataCli, VerifyTakesTheIdpFromTheMetadata) {
+    std::vector<std::string> args = metadataVerifyArgs(aggregate(true));
+    args.insert(args.end(), {"--entity", kLoginIdp, signedLogin()});
+    const Finished run = corvane(args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find(std::string("nameId: ") + kLoginNameId + "\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(std::string("idpEntityId: ") + kLoginIdp + "\n"), std::string::npos);
+
+    // Control: the other IdP of the same metadata does not sign this login.
+    std::vector<std::string> other = metadataVerifyArgs(aggregate(true));
+    other.insert(other.end(), {"--entity", kOtherIdp, signedLogin()});
+    const Finished refused = corvane(other);
+    EXPECT_EQ(refused.exitCode, 7) << refused.err;
+    EXPECT_EQ(refused.out, "");
+}
+
+TEST_F(IdpMetadataCli, VerifyOfAnAggregateNeedsTheEntity) {
+    std::vector<std::string> args = metadataVerifyArgs(aggregate(true));
+    args.push_back(signedLogin());
+    const Finished run = corvane(args);
+    EXPECT_EQ(run.exitCode, 9);
+    EXPECT_EQ(run.err,
+              "corvane: error: IdP metadata holds 2 IdPs: name the entity ID of one\ncorvane "
+              "verify: the IdP metadata is refused: options not usable (library status -9)\n");
+}
+
+TEST_F(IdpMetadataCli, VerifyWithMetadataTakesNoCertOrIdp) {
+    for (const char* option : {"--cert", "--idp"}) {
+        std::vector<std::string> args = metadataVerifyArgs(aggregate(true));
+        args.insert(args.end(), {option, idpCertPath(), signedLogin()});
+        const Finished run = corvane(args);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err, std::string("corvane verify: option ") + option +
+                               " does not go with --idp-metadata (the IdP's settings come from "
+                               "the metadata)\n");
+    }
+}
+
+TEST_F(IdpMetadataCli, MetadataOptionsNeedTheMetadata) {
+    for (const char* option : {"--metadata-signer", "--entity"}) {
+        std::vector<std::string> args = loginArgs(kSpEntity);
+        args.insert(args.end(), {option, signerPath(), signedLogin()});
+        const Finished run = corvane(args);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err,
+                  std::string("corvane verify: option ") + option + " needs --idp-metadata\n");
+    }
+    const Finished request =
+        corvane({"request", "--standard", "--destination", kDestination, "--issuer", kIssuer,
+                 "--key", spKeyPath(), "--acs", kAcsUrl, "--http-redirect"});
+    EXPECT_EQ(request.exitCode, 2);
+    EXPECT_EQ(request.err, "corvane request: option --http-redirect needs --idp-metadata\n");
+    const Finished plain = corvane(
+        {"request", "--idp-metadata", aggregate(true), "--issuer", kIssuer, "--key", spKeyPath()});
+    EXPECT_EQ(plain.exitCode, 2);
+    EXPECT_EQ(plain.err, "corvane request: option --idp-metadata needs --standard\n");
+}
+
+TEST_F(IdpMetadataCli, RequestGoesToTheSsoUrlOfTheMetadata) {
+    const std::vector<std::string> base = {
+        "request",    "--standard", "--idp-metadata", aggregate(true), "--metadata-signer",
+        signerPath(), "--entity",   kOtherIdp,        "--issuer",      kIssuer};
+    std::vector<std::string> post = base;
+    post.insert(post.end(), {"--key", spKeyPath(), "--acs", kAcsUrl});
+    const Finished signedPost = corvane(post);
+    EXPECT_EQ(signedPost.exitCode, 0) << signedPost.err;
+    EXPECT_EQ(attributeOf(signedPost.out, "samlp:AuthnRequest", "Destination"),
+              "https://idp.other.test/sso/post");
+
+    std::vector<std::string> redirect = base;
+    redirect.insert(redirect.end(), {"--http-redirect", "--key", spKeyPath()});
+    const Finished url = corvane(redirect);
+    EXPECT_EQ(url.exitCode, 0) << url.err;
+    EXPECT_EQ(url.out.rfind("https://idp.other.test/sso/redirect?SAMLRequest=", 0), 0u) << url.out;
+    EXPECT_NE(url.out.find("&Signature="), std::string::npos);
+
+    // The IdP wants signed requests: an unsigned redirect is refused.
+    std::vector<std::string> unsignedRedirect = base;
+    unsignedRedirect.push_back("--http-redirect");
+    const Finished refused = corvane(unsignedRedirect);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err,
+              "corvane request: the IdP's metadata asks for signed requests "
+              "(WantAuthnRequestsSigned): give --key SP.pem\n");
+    EXPECT_EQ(refused.out, "");
+}
+
+TEST_F(IdpMetadataCli, CertAcceptsBareBase64AndSaysWhatItFound) {
+    std::vector<std::string> args = loginArgs(kSpEntity);
+    args[2] = writeTemp("idp-cert.b64", certificateBody("test-idp-cert.pem") + "\n");
+    args.push_back(signedLogin());
+    const Finished bare = corvane(args);
+    EXPECT_EQ(bare.exitCode, 0) << bare.err;
+
+    const struct {
+        std::string file;
+        std::string found;
+    } rows[] = {
+        {aggregate(true),
+         "found SAML metadata; give it with --idp-metadata FILE (and --metadata-signer or "
+         "--trust-unsigned-metadata)"},
+        {corvane_test::fixturePath("test-sp-key.pem"),
+         "found a PEM PRIVATE KEY block, not a CERTIFICATE"},
+        {writeTemp("words.txt", "not a certificate: no PEM, no base64\n"),
+         "found neither a PEM certificate nor the base64 of one"},
+        {writeTemp("short.b64", "QUJDRA==\n"), "found base64 that is not an X.509 certificate"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        args[2] = row.file;
+        const Finished run = corvane(args);
+        EXPECT_EQ(run.exitCode, 8);
+        EXPECT_EQ(run.err, "corvane: error: Can not load IDP public key\ncorvane verify: --cert " +
+                               row.file + ": not a usable certificate: " + row.found + "\n");
+    }
+}
+
+TEST_F(IdpMetadataCli, HelpListsTheCommandAndItsStatuses) {
+    const Finished run = corvane({"help", "idp-metadata"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(linesOf(run.out).front(),
+              "Usage: corvane idp-metadata FILE (--metadata-signer CERT.pem |");
+    for (const char* status :
+         {"\n  0  ", "\n  2  ", "\n  7  ", "\n  8  ", "\n  9  ", "\n 10  ", "\n 11  "})
+        EXPECT_NE(run.out.find(status), std::string::npos) << status;
+    const Finished overview = corvane({"--help"});
+    EXPECT_NE(overview.out.find("\n  idp-metadata  "), std::string::npos);
+}
+
 }  // namespace

@@ -111,22 +111,7 @@ const std::string& scratch(const char* name) {
 
 // Runs the xmlsec1 tool (no shell); 0 when it succeeds. Its output goes to *output.
 int xmlsec1(std::vector<std::string> args, std::string* output) {
-    args.insert(args.begin(), CORVANE_XMLSEC1_PROGRAM);
-    const std::string& log = scratch("tool.txt");
-    std::fflush(nullptr);  // the child must not write this process's buffered output again
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (!freopen(log.c_str(), "w", stdout) || dup2(fileno(stdout), 2) < 0) _exit(126);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    *output = readFile(log);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    return runProgram(CORVANE_XMLSEC1_PROGRAM, std::move(args), scratch("tool.txt"), output);
 }
 
 // The first ds:Signature template of xml signed with a fixture key, the

@@ -14,10 +14,10 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-#include <zlib.h>
 
 #include "corvane_test_support.h"
 #include "extended_calls.h"
+#include "redirect_codec.h"
 #include "schema_check.h"
 
 namespace {
@@ -87,59 +87,8 @@ bool isStrictlyEncoded(const std::string& text) {
     return true;
 }
 
-std::string urlDecode(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-std::string base64Decode(const std::string& text) {
-    std::string out(text.size(), '\0');
-    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
-                                  reinterpret_cast<const unsigned char*>(text.data()),
-                                  static_cast<int>(text.size()));
-    if (n < 0) {
-        ADD_FAILURE() << "not base64: " << text;
-        return std::string();
-    }
-    std::size_t padding = 0;
-    for (std::size_t i = text.size(); i > 0 && text[i - 1] == '='; --i) ++padding;
-    out.resize(static_cast<std::size_t>(n) - padding);
-    return out;
-}
-
-// Inflates raw DEFLATE data (no zlib header); fails the test otherwise.
-std::string rawInflate(const std::string& data) {
-    z_stream stream = z_stream();
-    if (inflateInit2(&stream, -15) != Z_OK) {
-        ADD_FAILURE() << "inflateInit2";
-        return std::string();
-    }
-    std::string out;
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-        char chunk[4096];
-        stream.next_out = reinterpret_cast<Bytef*>(chunk);
-        stream.avail_out = sizeof chunk;
-        rc = inflate(&stream, Z_NO_FLUSH);
-        out.append(chunk, sizeof chunk - stream.avail_out);
-    }
-    inflateEnd(&stream);
-    EXPECT_EQ(rc, Z_STREAM_END) << "not a complete raw DEFLATE stream";
-    return out;
-}
-
 std::string requestOf(const std::string& query) {
-    return rawInflate(base64Decode(urlDecode(value(parameters(query), "SAMLRequest"))));
+    return rawInflated(base64Decoded(urlDecoded(value(parameters(query), "SAMLRequest"))));
 }
 
 // OpenSSL checks the RSA signature of the octets with the SP certificate.
@@ -218,22 +167,21 @@ TEST_F(Redirect, SignedQueryVerifiesWithOpenSslOverTheExactOctets) {
     for (const Row& row : {Row{false, kRsaSha256}, Row{true, kRsaSha1}}) {
         SCOPED_TRACE(row.sigAlg);
         std::string query;
-        ASSERT_EQ(
-            encodeRedirectQuery(&query, request, "state-1", loadedSpKey().get(), row.sha1),
-            0);
+        ASSERT_EQ(encodeRedirectQuery(&query, request, "state-1", loadedSpKey().get(), row.sha1),
+                  0);
         const Params params = parameters(query);
         EXPECT_EQ(names(params),
                   (std::vector<std::string>{"SAMLRequest", "RelayState", "SigAlg", "Signature"}));
         for (const auto& p : params) EXPECT_TRUE(isStrictlyEncoded(p.second)) << p.first;
-        EXPECT_EQ(urlDecode(value(params, "SigAlg")), row.sigAlg);
+        EXPECT_EQ(urlDecoded(value(params, "SigAlg")), row.sigAlg);
         EXPECT_EQ(requestOf(query), request);
 
-        const std::string signature = base64Decode(urlDecode(value(params, "Signature")));
+        const std::string signature = base64Decoded(urlDecoded(value(params, "Signature")));
         EXPECT_EQ(signature.size(), 256u) << "RSA-2048";
         EXPECT_TRUE(signatureVerifies(signedOctets(query), signature, row.sha1));
         // Honest controls: other octets, or the other digest, do not verify.
         EXPECT_FALSE(signatureVerifies(signedOctets(query) + "x", signature, row.sha1));
-        EXPECT_FALSE(signatureVerifies(urlDecode(signedOctets(query)), signature, row.sha1));
+        EXPECT_FALSE(signatureVerifies(urlDecoded(signedOctets(query)), signature, row.sha1));
         EXPECT_FALSE(signatureVerifies(signedOctets(query), signature, !row.sha1));
     }
 }
@@ -243,8 +191,7 @@ TEST_F(Redirect, CreatedQueryCarriesASchemaValidRequestWithoutEmbeddedSignature)
     corvane::StandardRequestOptions options = defaults();
     options.includeKeyInfo = true;  // applies to the embedded signature only
     std::string query = kUntouched, requestId;
-    ASSERT_EQ(createRedirectQuery(&query, options, "", loadedSpKey().get(), &requestId),
-              0);
+    ASSERT_EQ(createRedirectQuery(&query, options, "", loadedSpKey().get(), &requestId), 0);
     EXPECT_EQ(requestId, "_corvane-redirect-1");
     EXPECT_EQ(Extended::requestsMade(), 1);
     EXPECT_TRUE(Extended::messages().empty());
@@ -256,7 +203,7 @@ TEST_F(Redirect, CreatedQueryCarriesASchemaValidRequestWithoutEmbeddedSignature)
     EXPECT_EQ(names(parameters(query)),
               (std::vector<std::string>{"SAMLRequest", "SigAlg", "Signature"}));
     EXPECT_TRUE(signatureVerifies(signedOctets(query),
-                                  base64Decode(urlDecode(value(parameters(query), "Signature"))),
+                                  base64Decoded(urlDecoded(value(parameters(query), "Signature"))),
                                   false));
 }
 
@@ -284,9 +231,9 @@ TEST_P(RelayState, RoundTripsThroughStrictUrlEncoding) {
     ASSERT_EQ(names(params),
               (std::vector<std::string>{"SAMLRequest", "RelayState", "SigAlg", "Signature"}));
     EXPECT_TRUE(isStrictlyEncoded(value(params, "RelayState")));
-    EXPECT_EQ(urlDecode(value(params, "RelayState")), GetParam());
+    EXPECT_EQ(urlDecoded(value(params, "RelayState")), GetParam());
     EXPECT_TRUE(signatureVerifies(signedOctets(query),
-                                  base64Decode(urlDecode(value(params, "Signature"))), false));
+                                  base64Decoded(urlDecoded(value(params, "Signature"))), false));
 }
 
 std::string allOctets(int from, int to) {
@@ -329,8 +276,7 @@ TEST_F(Redirect, AKeyWithoutPrivatePartCannotSignAQuery) {
 TEST_F(Redirect, RequestFailuresPassThroughWithTheirOwnMessage) {
     Extended::queueId("9-not-an-ncname");
     std::string query = kUntouched, requestId = kUntouched;
-    EXPECT_EQ(
-        createRedirectQuery(&query, defaults(), "s", loadedSpKey().get(), &requestId), -9);
+    EXPECT_EQ(createRedirectQuery(&query, defaults(), "s", loadedSpKey().get(), &requestId), -9);
     EXPECT_EQ(query, kUntouched);
     EXPECT_EQ(requestId, kUntouched);
     EXPECT_EQ(Extended::messages(),

@@ -1,6 +1,10 @@
 #include "corvane_test_support.h"
 #include "extended_calls.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <ctime>
 #include <deque>
 #include <fstream>
@@ -275,6 +279,25 @@ std::vector<std::string> elementTexts(const std::string& xml, const std::string&
 
 std::string limitedMessage(const std::string& text) {
     return text.size() <= 1023 ? text : text.substr(0, 1023) + "...";
+}
+
+int runProgram(const std::string& program, std::vector<std::string> args,
+               const std::string& logPath, std::string* output) {
+    args.insert(args.begin(), program);
+    std::fflush(nullptr);  // the child must not write this process's buffered output again
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen(logPath.c_str(), "w", stdout) || dup2(fileno(stdout), 2) < 0) _exit(126);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    *output = readFile(logPath);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 
 }  // namespace corvane_test

@@ -109,6 +109,12 @@ std::string withPrivateKeysWithheld(const std::string& pemText);
 // text does not parse.
 std::vector<std::string> elementTexts(const std::string& xml, const std::string& localName);
 
+// Runs program with args (no shell), its standard output and error going
+// to the file logPath, whose text lands in *output; the exit status, or
+// 128 when it did not exit.
+int runProgram(const std::string& program, std::vector<std::string> args,
+               const std::string& logPath, std::string* output);
+
 // What writeToLog makes of a text: cut at 1023 characters plus "...".
 std::string limitedMessage(const std::string& text);
 

@@ -34,6 +34,11 @@ const OptionSpec kRequestOptions[] = {
     {"--relay-state", &Options::relayState, nullptr, nullptr},
     {"--sha1", nullptr, &Options::sha1, nullptr},
     {"--key-info", nullptr, &Options::keyInfo, nullptr},
+    {"--idp-metadata", &Options::idpMetadataFile, nullptr, nullptr},
+    {"--metadata-signer", &Options::metadataSigner, nullptr, nullptr},
+    {"--trust-unsigned-metadata", nullptr, &Options::trustUnsignedMetadata, nullptr},
+    {"--entity", &Options::entity, nullptr, nullptr},
+    {"--http-redirect", nullptr, &Options::httpRedirect, nullptr},
 };
 
 const OptionSpec kVerifyOptions[] = {
@@ -51,9 +56,50 @@ const OptionSpec kVerifyOptions[] = {
     {"--max-size", &Options::maxSize, nullptr, nullptr},
     {"--replay-cache", &Options::replayCache, nullptr, nullptr},
     {"--json", nullptr, &Options::json, nullptr},
+    {"--idp-metadata", &Options::idpMetadataFile, nullptr, nullptr},
+    {"--metadata-signer", &Options::metadataSigner, nullptr, nullptr},
+    {"--trust-unsigned-metadata", nullptr, &Options::trustUnsignedMetadata, nullptr},
+    {"--entity", &Options::entity, nullptr, nullptr},
     {"--decrypt-key", &Options::decryptKeyFile, nullptr, &Options::decryptKeyFiles},
     {"--allow-cbc-without-response-signature", nullptr, &Options::allowCbcWithoutResponseSignature,
      nullptr},
+};
+
+const OptionSpec kIdpMetadataOptions[] = {
+    {"--metadata-signer", &Options::metadataSigner, nullptr, nullptr},
+    {"--trust-unsigned-metadata", nullptr, &Options::trustUnsignedMetadata, nullptr},
+    {"--entity", &Options::entity, nullptr, nullptr},
+    {"--json", nullptr, &Options::json, nullptr},
+};
+
+const OptionSpec kLogoutOptions[] = {
+    {"--destination", &Options::destination, nullptr, nullptr},
+    {"--issuer", &Options::issuer, nullptr, nullptr},
+    {"--key", &Options::keyFile, nullptr, nullptr},
+    {"--name-id", &Options::nameId, nullptr, nullptr},
+    {"--name-id-format", &Options::nameIdFormat, nullptr, nullptr},
+    {"--name-qualifier", &Options::nameQualifier, nullptr, nullptr},
+    {"--sp-name-qualifier", &Options::spNameQualifier, nullptr, nullptr},
+    {"--session-index", &Options::sessionIndex, nullptr, nullptr},
+    {"--in-response-to", &Options::inResponseTo, nullptr, nullptr},
+    {"--status", &Options::logoutStatus, nullptr, nullptr},
+    {"--status-message", &Options::statusMessage, nullptr, nullptr},
+    {"--binding", &Options::binding, nullptr, nullptr},
+    {"--relay-state", &Options::relayState, nullptr, nullptr},
+    {"--sha1", nullptr, &Options::sha1, nullptr},
+    {"--out", &Options::outFile, nullptr, nullptr},
+    {"--id-out", &Options::idOutFile, nullptr, nullptr},
+    {"--json", nullptr, &Options::json, nullptr},
+    {"--query", &Options::query, nullptr, nullptr},
+    {"--post", &Options::postFile, nullptr, nullptr},
+    {"--cert", &Options::certFile, nullptr, &Options::certFiles},
+    {"--idp", &Options::idpEntityId, nullptr, nullptr},
+    {"--request-id", &Options::requestId, nullptr, nullptr},
+    {"--allow-sha1", nullptr, &Options::allowSha1, nullptr},
+    {"--allow-unsigned-response", nullptr, &Options::allowUnsignedResponse, nullptr},
+    {"--skew", &Options::skew, nullptr, nullptr},
+    {"--now", &Options::now, nullptr, nullptr},
+    {"--max-size", &Options::maxSize, nullptr, nullptr},
 };
 
 const OptionSpec kMetadataOptions[] = {
@@ -116,12 +162,64 @@ const Form kLoginVerify{
      kAcs},
     "",
     true};
+// The IdP's settings from its metadata instead of --destination, --cert
+// and --idp.
+const RequiredOption kIdpMetadata{"--idp-metadata", &Options::idpMetadataFile, "FILE"};
+const Form kMetadataPostRequest{
+    {"--standard", "--idp-metadata", "--metadata-signer", "--trust-unsigned-metadata", "--entity",
+     "--issuer", "--key", "--acs", "--sha1", "--key-info", "--name-id-format", "--out", "--id-out",
+     "--json", "--base64"},
+    {kIdpMetadata, kIssuer, kKey, kAcs},
+    "does not go with --idp-metadata (but with --http-redirect)",
+    false};
+const Form kMetadataRedirectRequest{
+    {"--standard", "--idp-metadata", "--metadata-signer", "--trust-unsigned-metadata", "--entity",
+     "--http-redirect", "--issuer", "--key", "--acs", "--sha1", "--name-id-format", "--relay-state",
+     "--out", "--id-out", "--json"},
+    {kIdpMetadata, kIssuer},
+    "does not go with --http-redirect",
+    false};
+const Form kMetadataLoginVerify{
+    {"--idp-metadata", "--metadata-signer", "--trust-unsigned-metadata", "--entity", "--base64",
+     "--audience", "--acs", "--request-id", "--allow-unsolicited", "--allow-sha1", "--skew",
+     "--now", "--max-size", "--replay-cache", "--decrypt-key",
+     "--allow-cbc-without-response-signature", "--json"},
+    {kIdpMetadata, {"--audience", &Options::audience, "SP_ENTITY"}, kAcs},
+    "does not go with --idp-metadata (the IdP's settings come from the metadata)",
+    false};
+const Form kIdpMetadataForm{
+    {"--metadata-signer", "--trust-unsigned-metadata", "--entity", "--json"}, {}, "", false};
+
 const Form kMetadata{
     {"--entity-id", "--acs", "--cert", "--name-id-format", "--want-assertions-signed", "--out",
      "--encryption-cert"},
     {{"--entity-id", &Options::entityId, "ID"}, kAcs, {"--cert", &Options::certFile, "SP.crt"}},
     "",
     false};
+
+const Form kLogoutRequest{{"--destination", "--issuer", "--key", "--name-id", "--name-id-format",
+                           "--name-qualifier", "--sp-name-qualifier", "--session-index",
+                           "--binding", "--relay-state", "--sha1", "--out", "--id-out", "--json"},
+                          {kDestination, kIssuer, kKey, {"--name-id", &Options::nameId, "VALUE"}},
+                          "does not go with logout request",
+                          false};
+const Form kLogoutVerify{
+    {"--query", "--post", "--cert", "--idp", "--destination", "--request-id", "--allow-sha1",
+     "--allow-unsigned-response", "--skew", "--now", "--max-size", "--json"},
+    {kCert, {"--idp", &Options::idpEntityId, "ENTITY"}, kDestination},
+    "does not go with logout verify",
+    true};
+const Form kLogoutResponse{
+    {"--destination", "--issuer", "--key", "--in-response-to", "--status", "--status-message",
+     "--binding", "--relay-state", "--sha1", "--out", "--json"},
+    {kDestination, kIssuer, kKey, {"--in-response-to", &Options::inResponseTo, "ID"}},
+    "does not go with logout response",
+    false};
+const Form kLogoutWithoutAction{{}, {}, "needs an action: request, verify or response", false};
+
+bool isLogoutAction(const std::string& word) {
+    return word == "request" || word == "verify" || word == "response";
+}
 
 // Adds the v's of "-v", "-vv", ... and one for "--verbose"; false for any
 // other argument.
@@ -145,6 +243,8 @@ Command commandFromWord(const std::string& word) {
     if (word == "request") return Command::Request;
     if (word == "verify") return Command::Verify;
     if (word == "metadata") return Command::Metadata;
+    if (word == "idp-metadata") return Command::IdpMetadata;
+    if (word == "logout") return Command::Logout;
     return Command::None;
 }
 
@@ -192,6 +292,10 @@ public:
     bool checkForm() {
         const Form& form = selectedForm();
         for (const std::string& name : order_) {
+            if (needsMetadata(name))
+                return fail(name_ + ": option " + name + " needs --idp-metadata");
+        }
+        for (const std::string& name : order_) {
             if (std::find(form.allowed.begin(), form.allowed.end(), name) == form.allowed.end()) {
                 return fail(name_ + ": option " + name + " " + form.refusal);
             }
@@ -214,20 +318,27 @@ private:
     // What the form's options need beyond being given: a request rule for
     // the login, non-empty optional values, true or false.
     bool checkValues(const Form& form) {
-        if (&form == &kLoginVerify && seen_.count("--request-id") == 0 &&
-            !options_.allowUnsolicited) {
+        if (&form == &kLogoutWithoutAction) {
+            return fail(name_ + ": missing action (request, verify or response)");
+        }
+        if (!checkMetadataTrust(form)) return false;
+        if ((&form == &kLoginVerify || &form == &kMetadataLoginVerify) &&
+            seen_.count("--request-id") == 0 && !options_.allowUnsolicited) {
             return fail(name_ +
                         ": missing --request-id ID (or --allow-unsolicited for a login the "
                         "IdP started)");
         }
         for (const char* name : {"--request-id", "--id-out", "--max-size", "--skew", "--now",
-                                 "--replay-cache", "--encryption-cert"}) {
+                                 "--replay-cache", "--encryption-cert", "--metadata-signer",
+                                 "--entity"}) {
             const OptionSpec* spec = findSpec(name);
             if (seen_.count(name) != 0 && spec != nullptr && spec->value != nullptr &&
                 (options_.*(spec->value)).empty()) {
                 return fail(name_ + ": " + name + " is empty");
             }
         }
+        if (&form == &kLogoutVerify && !checkLogoutInput()) return false;
+        if (options_.command == Command::Logout && !checkLogoutChoices()) return false;
         const std::string& signedValue = options_.wantAssertionsSigned;
         if (signedValue != "true" && signedValue != "false") {
             return fail(name_ + ": --want-assertions-signed must be true or false");
@@ -235,13 +346,86 @@ private:
         return true;
     }
 
+    // An option of the metadata forms given without --idp-metadata.
+    bool needsMetadata(const std::string& name) const {
+        if (options_.command == Command::IdpMetadata || seen_.count("--idp-metadata") != 0) {
+            return false;
+        }
+        for (const char* option :
+             {"--metadata-signer", "--trust-unsigned-metadata", "--entity", "--http-redirect"}) {
+            if (name == option) return true;
+        }
+        return false;
+    }
+
+    // Metadata is read only with a trust: exactly one of a pinned signer
+    // and the named opt-in; a FILE for idp-metadata.
+    bool checkMetadataTrust(const Form& form) {
+        const bool readsMetadata = &form == &kMetadataPostRequest ||
+                                   &form == &kMetadataRedirectRequest ||
+                                   &form == &kMetadataLoginVerify || &form == &kIdpMetadataForm;
+        if (!readsMetadata) return true;
+        if (&form == &kIdpMetadataForm && options_.idpMetadataFile.empty()) {
+            return fail(name_ + ": missing FILE (the IdP's or the federation's metadata)");
+        }
+        const bool signer = seen_.count("--metadata-signer") != 0;
+        if (signer && options_.trustUnsignedMetadata) {
+            return fail(name_ +
+                        ": --metadata-signer and --trust-unsigned-metadata exclude each other");
+        }
+        if (!signer && !options_.trustUnsignedMetadata) {
+            return fail(name_ +
+                        ": missing --metadata-signer CERT.pem (or --trust-unsigned-metadata for "
+                        "an IdP's own metadata fetched over TLS)");
+        }
+        return true;
+    }
+
+    // logout verify reads exactly one message: a query or a posted file.
+    bool checkLogoutInput() {
+        const bool query = seen_.count("--query") != 0;
+        const bool post = seen_.count("--post") != 0;
+        if (query == post) {
+            return fail(name_ + (query ? ": --query and --post do not go together"
+                                       : ": missing --query RAW_QUERY or --post FILE"));
+        }
+        if ((query ? options_.query : options_.postFile).empty()) {
+            return fail(name_ + ": " + (query ? "--query" : "--post") + " is empty");
+        }
+        return true;
+    }
+
+    bool checkLogoutChoices() {
+        const std::string& binding = options_.binding;
+        if (binding != "redirect" && binding != "post") {
+            return fail(name_ + ": --binding must be redirect or post");
+        }
+        const std::string& status = options_.logoutStatus;
+        if (status != "success" && status != "requester" && status != "responder") {
+            return fail(name_ + ": --status must be success, requester or responder");
+        }
+        return true;
+    }
+
     const Form& selectedForm() const {
+        const bool metadata = seen_.count("--idp-metadata") != 0;
         switch (options_.command) {
+            case Command::Logout:
+                if (options_.logoutAction == "request") return kLogoutRequest;
+                if (options_.logoutAction == "verify") return kLogoutVerify;
+                if (options_.logoutAction == "response") return kLogoutResponse;
+                return kLogoutWithoutAction;
             case Command::Request:
                 if (!options_.standard) return kPlainRequest;
+                if (metadata) {
+                    return options_.httpRedirect ? kMetadataRedirectRequest : kMetadataPostRequest;
+                }
                 return seen_.count("--redirect") != 0 ? kRedirectRequest : kStandardRequest;
             case Command::Verify:
-                return options_.nameIdOnly ? kPlainVerify : kLoginVerify;
+                if (options_.nameIdOnly) return kPlainVerify;
+                return metadata ? kMetadataLoginVerify : kLoginVerify;
+            case Command::IdpMetadata:
+                return kIdpMetadataForm;
             default:
                 return kMetadata;
         }
@@ -253,6 +437,10 @@ private:
                 return findOption(kRequestOptions, name);
             case Command::Verify:
                 return findOption(kVerifyOptions, name);
+            case Command::IdpMetadata:
+                return findOption(kIdpMetadataOptions, name);
+            case Command::Logout:
+                return findOption(kLogoutOptions, name);
             default:
                 return findOption(kMetadataOptions, name);
         }
@@ -264,6 +452,14 @@ private:
     }
 
     bool takePositional(const std::string& arg) {
+        if (options_.command == Command::IdpMetadata) {
+            if (!options_.idpMetadataFile.empty()) {
+                return fail(name_ + ": unexpected argument '" + arg +
+                            "' (one metadata file at most)");
+            }
+            options_.idpMetadataFile = arg;
+            return true;
+        }
         if (options_.command != Command::Verify) {
             return fail(name_ + ": unexpected argument '" + arg + "'");
         }
@@ -351,6 +547,10 @@ std::string commandName(Command command) {
             return "corvane verify";
         case Command::Metadata:
             return "corvane metadata";
+        case Command::IdpMetadata:
+            return "corvane idp-metadata";
+        case Command::Logout:
+            return "corvane logout";
         case Command::None:
             break;
     }
@@ -377,6 +577,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     if (options.command == Command::None) {
         parsed.problem = "corvane: unknown command '" + word + "' (try 'corvane --help')";
         return parsed;
+    }
+    // corvane logout ACTION: the action word comes first.
+    if (options.command == Command::Logout && index + 1 < argc && isLogoutAction(argv[index + 1])) {
+        options.logoutAction = argv[++index];
     }
     CommandParser parser(parsed, argc, argv);
     if (!parser.parse(index + 1)) return parsed;

@@ -7,7 +7,7 @@
 
 namespace corvane_cli {
 
-enum class Command { None, Request, Verify, Metadata };
+enum class Command { None, Request, Verify, Metadata, IdpMetadata, Logout };
 
 struct Options {
     Command command = Command::None;
@@ -19,13 +19,13 @@ struct Options {
     std::string destination;
     std::string issuer;
     std::string keyFile;
-    std::string outFile;    // empty or "-": standard output
+    std::string outFile;  // empty or "-": standard output
     std::string idOutFile;  // request: where the request ID goes
     // request --standard: a signed request built from the options below;
     // with --redirect SSO_URL the HTTP-Redirect URL instead
     bool standard = false;
     std::string redirect;
-    std::string acsUrl;        // also metadata and verify --idp
+    std::string acsUrl;  // also metadata and verify --idp
     std::string nameIdFormat;  // also metadata
     std::string relayState;
     bool sha1 = false;
@@ -56,6 +56,33 @@ struct Options {
     bool json = false;         // also request
     std::string responseFile;  // empty or "-": standard input
     bool responseGiven = false;
+    // IdP metadata: idp-metadata FILE, and verify and request --standard
+    // --idp-metadata FILE, trusted by --metadata-signer CERT.pem or
+    // --trust-unsigned-metadata; --entity names the IdP of an aggregate
+    std::string idpMetadataFile;
+    std::string metadataSigner;
+    bool trustUnsignedMetadata = false;
+    std::string entity;
+    // request --standard --idp-metadata: the HTTP-Redirect URL to the
+    // IdP's HTTP-Redirect SSO URL instead of the HTTP-POST request
+    bool httpRedirect = false;
+    // logout: the action after the command word ("request", "verify",
+    // "response"); request and response reuse destination, issuer,
+    // keyFile, relayState, sha1, nameIdFormat, outFile, idOutFile and json,
+    // verify reuses certFiles, idpEntityId, destination (the SP's logout
+    // URL), requestId, allowSha1, skew, now, maxSize and json
+    std::string logoutAction;
+    std::string binding = "redirect";  // "redirect" or "post"
+    std::string nameId;
+    std::string nameQualifier;
+    std::string spNameQualifier;
+    std::string sessionIndex;
+    std::string inResponseTo;
+    std::string logoutStatus = "success";  // "success", "requester", "responder"
+    std::string statusMessage;
+    std::string query;     // logout verify --query: the raw query string
+    std::string postFile;  // logout verify --post: the posted message
+    bool allowUnsignedResponse = false;
 };
 
 struct ParsedCommandLine {

@@ -25,6 +25,13 @@ int runLoginVerify(const Options& options);
 // corvane metadata: prints the SP's metadata.
 int runMetadata(const Options& options);
 
+// corvane idp-metadata: verifies an IdP's (or a federation's) metadata and
+// prints its IdPs' entity IDs, or with --entity that IdP's settings.
+int runIdpMetadata(const Options& options);
+// corvane logout request|verify|response: single logout, the action in
+// options.logoutAction.
+int runLogout(const Options& options);
+
 }  // namespace corvane_cli
 
 #endif

@@ -40,6 +40,9 @@ const char kOverview[] =
     "  request   Build and sign a samlp:AuthnRequest, or an HTTP-Redirect URL.\n"
     "  verify    Verify a SAML Response against the SSO profile and print the login.\n"
     "  metadata  Print the SP's metadata.\n"
+    "  idp-metadata  Verify an IdP's or a federation's metadata and print its IdPs.\n"
+    "  logout    Single logout: make a LogoutRequest or LogoutResponse, or verify\n"
+    "            the IdP's.\n"
     "  help      Show the help of a command: corvane help COMMAND.\n"
     "\n"
     "Options:\n"
@@ -63,6 +66,9 @@ const char kRequestHelp[] =
     "                       [--acs URL] [--relay-state STATE] [--sha1]\n"
     "                       [--name-id-format URI] [--out FILE] [--id-out FILE]\n"
     "                       [--json] [-v|-vv]\n"
+    "       corvane request --standard --idp-metadata FILE\n"
+    "                       (--metadata-signer CERT.pem | --trust-unsigned-metadata)\n"
+    "                       [--entity ID] [--http-redirect] --issuer ENTITY ...\n"
     "\n"
     "Build a samlp:AuthnRequest for the identity provider's single sign-on URL,\n"
     "sign it with the service provider's key and print it.\n"
@@ -98,6 +104,21 @@ const char kRequestHelp[] =
     "  --relay-state STATE   The RelayState of the redirect (80 bytes at most).\n"
     "\n"
     "The request's ID is \"_\" and 32 random hexadecimal digits.\n"
+    "\n"
+    "With --idp-metadata the IdP's single sign-on URL comes from its verified\n"
+    "metadata (see corvane help idp-metadata) instead of --destination or\n"
+    "--redirect:\n"
+    "  --idp-metadata FILE      The IdP's (or the federation's) metadata.\n"
+    "  --metadata-signer CERT.pem  The certificate that signs the metadata.\n"
+    "  --trust-unsigned-metadata   Read the metadata unsigned (an IdP's own\n"
+    "                        metadata fetched over TLS). WARNING: whoever can\n"
+    "                        change the file chooses the IdP's endpoints.\n"
+    "  --entity ID           The IdP's entity ID; needed when the metadata holds\n"
+    "                        several IdPs.\n"
+    "  --http-redirect       The HTTP-Redirect URL to the IdP's HTTP-Redirect SSO\n"
+    "                        URL instead of the HTTP-POST request; signed with\n"
+    "                        --key, which the IdP's WantAuthnRequestsSigned makes\n"
+    "                        necessary.\n"
     "\n";
 
 const char kVerifyHelp[] =
@@ -109,6 +130,9 @@ const char kVerifyHelp[] =
     "                      [--decrypt-key SP_KEY.pem ...]\n"
     "                      [--allow-cbc-without-response-signature]\n"
     "                      [--json] [--base64] [RESPONSE.xml|-] [-v|-vv]\n"
+    "       corvane verify --idp-metadata FILE\n"
+    "                      (--metadata-signer CERT.pem | --trust-unsigned-metadata)\n"
+    "                      [--entity ID] --audience SP_ENTITY --acs URL ...\n"
     "       corvane verify --nameid-only --cert IDP.pem [--base64] [RESPONSE.xml|-]\n"
     "                      [-v|-vv]\n"
     "\n"
@@ -126,8 +150,9 @@ const char kVerifyHelp[] =
     "'<' after white space.\n"
     "\n"
     "Options:\n"
-    "  --cert IDP.pem         The IdP's X.509 certificate (PEM); give it again for\n"
-    "                         more: a signature by any of them is accepted.\n"
+    "  --cert IDP.pem         The IdP's X.509 certificate (PEM, or the bare base64\n"
+    "                         of its DER as metadata carries it); give it again\n"
+    "                         for more: a signature by any of them is accepted.\n"
     "  --idp ENTITY           The IdP's entity ID, the assertion's Issuer.\n"
     "  --audience SP_ENTITY   The SP's entity ID, which the audience must name.\n"
     "  --acs URL              The SP's assertion consumer service URL.\n"
@@ -164,6 +189,12 @@ const char kVerifyHelp[] =
     "  -v, -vv                Print the library's log lines.\n"
     "  -h, --help             Show this help.\n"
     "\n"
+    "With --idp-metadata FILE the IdP's entity ID and signing certificates come\n"
+    "from its verified metadata instead of --idp and --cert: --metadata-signer\n"
+    "CERT.pem (the certificate that signs the metadata) or\n"
+    "--trust-unsigned-metadata, and --entity ID when it holds several IdPs (see\n"
+    "corvane help idp-metadata).\n"
+    "\n"
     "With --nameid-only the documented NameID-only check runs instead and the\n"
     "NameID is printed as it is. WARNING: it checks the signature alone, no\n"
     "audience, time, destination or request; use it only to debug a signature.\n"
@@ -192,6 +223,89 @@ const char kMetadataHelp[] =
     "  -h, --help            Show this help.\n"
     "\n";
 
+const char kIdpMetadataHelp[] =
+    "Usage: corvane idp-metadata FILE (--metadata-signer CERT.pem |\n"
+    "                                  --trust-unsigned-metadata)\n"
+    "                            [--entity ID] [--json] [-v|-vv]\n"
+    "\n"
+    "Verify an IdP's metadata (an md:EntityDescriptor), a federation's aggregate\n"
+    "(an md:EntitiesDescriptor) or the answer of a metadata query service, and\n"
+    "print the entity ID of every IdP in it, one a line; with --entity, that\n"
+    "IdP's settings as \"name: value\" lines: entityId, singleSignOnService\n"
+    "BINDING, singleLogoutService BINDING, singleLogoutResponse BINDING,\n"
+    "signingCertificate, encryptionCertificate, encryptionMethod, nameIdFormat,\n"
+    "wantAuthnRequestsSigned, validUntil, cacheDurationSeconds.\n"
+    "\n"
+    "The metadata must be signed over its root element by the certificate given\n"
+    "with --metadata-signer; its validUntil must not have passed, and every\n"
+    "entity ID must appear once.\n"
+    "\n"
+    "Options:\n"
+    "  --metadata-signer CERT.pem  The certificate that signs the metadata (PEM).\n"
+    "  --trust-unsigned-metadata   Read the metadata without checking a signature,\n"
+    "                        for an IdP's own metadata fetched over TLS. WARNING:\n"
+    "                        whoever can change the file chooses the IdP's keys.\n"
+    "  --entity ID           Print this IdP's settings.\n"
+    "  --json                Print one JSON object: {\"idpEntityIds\": [...],\n"
+    "                        \"entityCount\": N, \"validUntil\": ...}, or with --entity\n"
+    "                        {\"idp\": [[name, value], ...]}.\n"
+    "  -v, -vv               Print the library's log lines.\n"
+    "  -h, --help            Show this help.\n"
+    "\n";
+
+const char kExit7Metadata[] =
+    "  7  The metadata is not authentic: unsigned, or not signed by the signer\n"
+    "     (library status -7).\n";
+const char kExit10Metadata[] =
+    " 10  The metadata or the IdP is refused: expired, an entity ID twice, no IdP\n"
+    "     role or signing certificate (library status -10).\n";
+const char kExit11Metadata[] =
+    " 11  The metadata is larger than 128 MiB and was not read (library status -11).\n";
+
+const char kLogoutHelp[] =
+    "Usage: corvane logout request --destination IDP_SLO_URL --issuer SP_ENTITY\n"
+    "                      --key SP.pem --name-id VALUE [--name-id-format URI]\n"
+    "                      [--name-qualifier Q] [--sp-name-qualifier Q]\n"
+    "                      [--session-index INDEX] [--binding redirect|post]\n"
+    "                      [--relay-state STATE] [--sha1] [--id-out FILE] [--json]\n"
+    "                      [--out FILE] [-v|-vv]\n"
+    "       corvane logout verify (--query RAW_QUERY | --post FILE) --cert IDP.pem\n"
+    "                      [--cert OLD.pem ...] --idp ENTITY --destination SP_SLO_URL\n"
+    "                      [--request-id ID [--allow-unsigned-response]]\n"
+    "                      [--allow-sha1] [--skew SECONDS] [--now UNIX_TIME]\n"
+    "                      [--max-size BYTES] [--json] [-v|-vv]\n"
+    "       corvane logout response --destination IDP_SLO_URL --issuer SP_ENTITY\n"
+    "                      --key SP.pem --in-response-to ID\n"
+    "                      [--status success|requester|responder]\n"
+    "                      [--status-message TEXT] [--binding redirect|post]\n"
+    "                      [--relay-state STATE] [--sha1] [--json] [--out FILE] [-v|-vv]\n"
+    "\n"
+    "request: the signed LogoutRequest for a login's NameID (with its Format and\n"
+    "qualifiers) and session, printed as the HTTP-Redirect URL (default) or the\n"
+    "HTTP-POST page; --id-out writes its ID, which the IdP's answer must name\n"
+    "(verify --request-id).\n"
+    "\n"
+    "verify: the IdP's signed message checked: with --request-id its\n"
+    "LogoutResponse to that request (the outcome Success, PartialLogout or\n"
+    "Failure is printed with the IdP's status; the exit status is 0 for any\n"
+    "authentic answer), without it an IdP-initiated LogoutRequest (its NameID,\n"
+    "qualifiers and session indexes are printed). --query takes the query\n"
+    "string exactly as the browser sent it (everything after '?'): the\n"
+    "signature covers those octets. --post takes a file holding the posted\n"
+    "SAMLResponse or SAMLRequest value (base64, percent-escaped as a form body\n"
+    "holds it or not) or its XML. --destination is the\n"
+    "SP's logout URL where the message arrived. A run records the message ID\n"
+    "only in its own memory.\n"
+    "  --allow-unsigned-response  Accept an unsigned LogoutResponse (never a\n"
+    "                             request). WARNING: anyone can forge one.\n"
+    "  --allow-sha1               Accept SHA-1 signatures.\n"
+    "\n"
+    "response: the signed LogoutResponse to the IdP's request --in-response-to\n"
+    "ID, with --status (default success) and an optional --status-message.\n"
+    "\n"
+    "The RelayState printed is the sender's text: never redirect a browser to it.\n"
+    "\n";
+
 }  // namespace
 
 std::string helpText(Command command) {
@@ -203,11 +317,19 @@ std::string helpText(Command command) {
                                              kExit10, kExit11, kExit12});
         case Command::Metadata:
             return kMetadataHelp + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit8, kExit9});
+        case Command::IdpMetadata:
+            return kIdpMetadataHelp +
+                   exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7Metadata, kExit8, kExit9,
+                               kExit10Metadata, kExit11Metadata});
+        case Command::Logout:
+            return kLogoutHelp + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9,
+                                             kExit10, kExit11, kExit12});
         case Command::None:
             break;
     }
-    return kOverview + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9, kExit10,
-                                   kExit11, kExit12});
+    return kOverview +
+           exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9, kExit10, kExit11,
+                       kExit12});
 }
 
 std::string versionText() { return "corvane " CORVANE_VERSION "\n"; }

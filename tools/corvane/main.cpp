@@ -39,6 +39,10 @@ int run(int argc, const char* const* argv) {
             return options.standard ? runStandardRequest(options) : runRequest(options);
         case Command::Verify:
             return options.nameIdOnly ? runVerify(options) : runLoginVerify(options);
+        case Command::IdpMetadata:
+            return runIdpMetadata(options);
+        case Command::Logout:
+            return runLogout(options);
         default:
             return runMetadata(options);
     }
