@@ -43,6 +43,9 @@ const int kSocketTimeoutSeconds = 15;
 
 const char kUsage[] =
     "Usage: corvane-sp-server --sp-key FILE --idp-entity-id ID --idp-sso-url URL --idp-cert FILE\n"
+    "       corvane-sp-server --sp-key FILE --idp-metadata FILE\n"
+    "                         (--idp-metadata-signer CERT | --trust-unsigned-idp-metadata)\n"
+    "                         [--idp-entity-id ID]\n"
     "                         [--encryption-key FILE] [--listen ADDRESS] [--port PORT]\n"
     "                         [--base-url URL] [--redis URL] [--allow-unsolicited]\n"
     "                         [--cookie-name NAME] [--name-id-format URI]\n"
@@ -54,6 +57,12 @@ const char kUsage[] =
     "  --idp-entity-id ID     the IdP's entity ID\n"
     "  --idp-sso-url URL      the IdP's single sign-on URL (HTTP-Redirect and HTTP-POST)\n"
     "  --idp-cert FILE        the IdP's signing certificate (PEM)\n"
+    "  --idp-metadata FILE    the IdP's SAML metadata instead of the three above: entity ID,\n"
+    "                         single sign-on URLs and signing certificates; with\n"
+    "                         --idp-entity-id, that IdP of an aggregate\n"
+    "  --idp-metadata-signer CERT  the certificate the metadata must be signed with (PEM)\n"
+    "  --trust-unsigned-idp-metadata  WARNING: take the metadata without a signature, only\n"
+    "                         for a file the host itself fetched over TLS from the IdP\n"
     "  --listen ADDRESS       the address to listen on (default 127.0.0.1)\n"
     "  --port PORT            the port to listen on (default 8080)\n"
     "  --base-url URL         how browsers reach this server (default http://ADDRESS:PORT);\n"
@@ -71,6 +80,9 @@ struct Options {
     std::string idpEntityId;
     std::string idpSsoUrl;
     std::string idpCertFile;
+    std::string idpMetadataFile;
+    std::string idpMetadataSignerFile;
+    bool trustUnsignedIdpMetadata = false;
     std::string listen = "127.0.0.1";
     unsigned short port = 8080;
     std::string baseUrl;
@@ -92,6 +104,10 @@ bool parseOptions(int argc, char** argv, Options* options) {
             options->allowUnsolicited = true;
             continue;
         }
+        if (name == "--trust-unsigned-idp-metadata") {
+            options->trustUnsignedIdpMetadata = true;
+            continue;
+        }
         if (name == "--help") return fail(std::string("\n") + kUsage);
         if (i + 1 >= argc) return fail("missing value after " + name + "\n" + kUsage);
         const std::string value = argv[++i];
@@ -105,6 +121,10 @@ bool parseOptions(int argc, char** argv, Options* options) {
             options->idpSsoUrl = value;
         else if (name == "--idp-cert")
             options->idpCertFile = value;
+        else if (name == "--idp-metadata")
+            options->idpMetadataFile = value;
+        else if (name == "--idp-metadata-signer")
+            options->idpMetadataSignerFile = value;
         else if (name == "--listen")
             options->listen = value;
         else if (name == "--base-url")
@@ -140,9 +160,8 @@ bool readFile(const std::string& path, std::string* text) {
     return true;
 }
 
-// What the SP needs to know of its IdP. Read from --idp-entity-id,
-// --idp-sso-url and --idp-cert; the IdP's metadata (--idp-metadata) is the
-// other source that fills exactly this.
+// What the SP needs to know of its IdP: from --idp-entity-id, --idp-sso-url
+// and --idp-cert, or from the IdP's metadata (--idp-metadata).
 struct IdpSettings {
     std::string entityId;
     std::string ssoRedirectUrl;
@@ -166,6 +185,48 @@ bool idpSettingsFromOptions(const Options& options, IdpSettings* idp) {
     return true;
 }
 
+// The IdP of verified metadata: signed with the --idp-metadata-signer
+// certificate, or unsigned only with --trust-unsigned-idp-metadata; exactly
+// the --idp-entity-id entity, or the document's only IdP.
+bool idpSettingsFromMetadata(const Options& options, IdpSettings* idp) {
+    if (options.idpMetadataSignerFile.empty() == !options.trustUnsignedIdpMetadata) {
+        return fail(
+            "--idp-metadata needs --idp-metadata-signer CERT or --trust-unsigned-idp-metadata");
+    }
+    if (!options.idpSsoUrl.empty() || !options.idpCertFile.empty()) {
+        return fail("--idp-metadata replaces --idp-sso-url and --idp-cert");
+    }
+    corvane::IdpMetadataOptions metadataOptions;
+    metadataOptions.trustUnsignedMetadata = options.trustUnsignedIdpMetadata;
+    if (!options.idpMetadataSignerFile.empty()) {
+        std::string pem;
+        if (!readFile(options.idpMetadataSignerFile, &pem)) return false;
+        const corvane::Result<corvane::KeyPtr> signer = corvane::Key::loadCertificate(pem);
+        if (!signer.ok()) return fail(options.idpMetadataSignerFile + ": " + signer.message());
+        metadataOptions.signerKeys = {signer.value()};
+    }
+    std::string xml;
+    if (!readFile(options.idpMetadataFile, &xml)) return false;
+    const corvane::Result<corvane::IdpDescriptor> descriptor =
+        corvane::loadIdpDescriptor(xml, metadataOptions, options.idpEntityId);
+    if (!descriptor.ok()) return fail(options.idpMetadataFile + ": " + descriptor.message());
+
+    corvane::LoginExpectations login;
+    corvane::StandardRequestOptions byRedirect;
+    corvane::StandardRequestOptions byPost;
+    for (const corvane::Result<void>& used :
+         {corvane::useIdpForLogin(descriptor.value(), &login),
+          corvane::useIdpForRequest(descriptor.value(), corvane::kBindingHttpRedirect, &byRedirect),
+          corvane::useIdpForRequest(descriptor.value(), corvane::kBindingHttpPost, &byPost)}) {
+        if (!used.ok()) return fail(options.idpMetadataFile + ": " + used.message());
+    }
+    idp->entityId = login.idpEntityId;
+    idp->signingCertificates = login.idpCertificates;
+    idp->ssoRedirectUrl = byRedirect.destination;
+    idp->ssoPostUrl = byPost.destination;
+    return true;
+}
+
 bool loadPrivateKey(const std::string& path, corvane::KeyPtr* key) {
     std::string pem;
     if (!readFile(path, &pem)) return false;
@@ -179,7 +240,11 @@ bool loadPrivateKey(const std::string& path, corvane::KeyPtr* key) {
 
 bool buildConfig(const Options& options, sp_server::SpConfig* config) {
     IdpSettings idp;
-    if (!idpSettingsFromOptions(options, &idp)) return false;
+    const bool fromMetadata = !options.idpMetadataFile.empty();
+    if (!(fromMetadata ? idpSettingsFromMetadata(options, &idp)
+                       : idpSettingsFromOptions(options, &idp))) {
+        return false;
+    }
     config->idpEntityId = idp.entityId;
     config->idpSsoRedirectUrl = idp.ssoRedirectUrl;
     config->idpSsoPostUrl = idp.ssoPostUrl;
