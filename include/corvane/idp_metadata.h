@@ -39,6 +39,7 @@
 
 #include "corvane/key.h"
 #include "corvane/login.h"
+#include "corvane/logout.h"
 #include "corvane/request.h"
 #include "corvane/status.h"
 
@@ -201,6 +202,22 @@ Result<void> useIdpForLogin(const IdpDescriptor& idp, LoginExpectations* expecta
 // createSignedAuthnRequest, or createRedirectRequest with the SP key.
 Result<void> useIdpForRequest(const IdpDescriptor& idp, const std::string& binding,
                               StandardRequestOptions* options);
+
+// Fills the IdP's part of the logout expectations: idpEntityId and
+// idpCertificates (the signing keys). The statuses of useIdpForLogin.
+Result<void> useIdpForLogout(const IdpDescriptor& idp, LogoutExpectations* expectations);
+
+// Sets options->destination to the Location of the IdP's
+// SingleLogoutService for binding: where the SP sends its LogoutRequest.
+// BadOptions for a null target or when the IdP has no such endpoint.
+Result<void> useIdpForLogoutRequest(const IdpDescriptor& idp, const std::string& binding,
+                                    LogoutRequestOptions* options);
+
+// Sets options->destination to where the SP answers the IdP's
+// LogoutRequest for binding: the endpoint's ResponseLocation, or its
+// Location when it has none. The statuses of useIdpForLogoutRequest.
+Result<void> useIdpForLogoutResponse(const IdpDescriptor& idp, const std::string& binding,
+                                     LogoutResponseOptions* options);
 
 // A certificate given as metadata carries it: the base64 of its DER alone
 // (white space allowed), without PEM lines. The statuses and messages of

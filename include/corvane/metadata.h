@@ -17,6 +17,10 @@ struct SpMetadataOptions {
     std::string entityId;
     // Location of the HTTP-POST AssertionConsumerService. Required.
     std::string acsUrl;
+    // Location of the SP's md:SingleLogoutService, offered for the
+    // HTTP-Redirect and then the HTTP-POST binding (where the IdP sends its
+    // LogoutRequest and its LogoutResponse); omitted when empty.
+    std::string singleLogoutUrl;
     // md:NameIDFormat; omitted when empty.
     std::string nameIdFormat;
     bool authnRequestsSigned = true;
@@ -34,7 +38,8 @@ struct SpMetadataOptions {
 // its certificate, or loadCertificate), with encryptionCertificate an
 // encryption md:KeyDescriptor listing md:EncryptionMethod aes256-gcm,
 // aes128-gcm, XML Encryption 1.1 rsa-oaep and rsa-oaep-mgf1p in that order
-// of preference, md:NameIDFormat and the HTTP-POST
+// of preference, with singleLogoutUrl an md:SingleLogoutService for each of
+// HTTP-Redirect and HTTP-POST, md:NameIDFormat and the HTTP-POST
 // md:AssertionConsumerService with index 0, isDefault true. Unusable when
 // spKey has no certificate or building failed, BadOptions for unusable
 // options, StartupFailed without a started Library. Threads: any.

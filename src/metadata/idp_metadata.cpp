@@ -264,33 +264,84 @@ const IdpEndpoint* findEndpoint(const std::vector<IdpEndpoint>& endpoints,
     return nullptr;
 }
 
-Result<void> useIdpForLogin(const IdpDescriptor& idp, LoginExpectations* expectations) {
-    if (expectations == nullptr) return Result<void>::failure(Status::BadOptions, kNoTarget);
+namespace {
+
+// The descriptor names the IdP and at least one signing key, so
+// expectations filled from it can verify something.
+Result<void> checkIdpComplete(const IdpDescriptor& idp) {
     const char* missing = idp.entityId.empty()      ? "the entity ID"
                           : idp.signingKeys.empty() ? "a signing key"
                                                     : nullptr;
-    if (missing != nullptr) {
-        return Result<void>::failure(
-            Status::BadOptions,
-            std::string("IdP descriptor is incomplete: ") + missing + " is missing");
-    }
+    if (missing == nullptr) return Result<void>::success();
+    return Result<void>::failure(Status::BadOptions, std::string("IdP descriptor is incomplete: ") +
+                                                         missing + " is missing");
+}
+
+// The endpoint of kind ("SingleSignOnService", "SingleLogoutService") for
+// binding, with a Location; null and failure filled when there is none.
+const IdpEndpoint* usableEndpoint(const IdpDescriptor& idp,
+                                  const std::vector<IdpEndpoint>& endpoints, const char* kind,
+                                  const std::string& binding, Result<void>* failure) {
+    const IdpEndpoint* endpoint = findEndpoint(endpoints, binding);
+    if (endpoint != nullptr && !endpoint->location.empty()) return endpoint;
+    *failure = Result<void>::failure(Status::BadOptions,
+                                     "IdP \"" + escaped(idp.entityId) + "\" has no " + kind +
+                                         " for the binding " + escaped(binding));
+    return nullptr;
+}
+
+// Sets *destination to the endpoint's Location, or with preferResponse to
+// its ResponseLocation when it has one.
+template <typename Options>
+Result<void> useEndpoint(const IdpDescriptor& idp, const std::vector<IdpEndpoint>& endpoints,
+                         const char* kind, const std::string& binding, bool preferResponse,
+                         Options* options) {
+    if (options == nullptr) return Result<void>::failure(Status::BadOptions, kNoTarget);
+    Result<void> outcome = Result<void>::success();
+    const IdpEndpoint* endpoint = usableEndpoint(idp, endpoints, kind, binding, &outcome);
+    if (endpoint == nullptr) return outcome;
+    const bool response = preferResponse && !endpoint->responseLocation.empty();
+    options->destination = response ? endpoint->responseLocation : endpoint->location;
+    return outcome;
+}
+
+// Copies the IdP's entity ID and signing keys into expectations of any kind.
+template <typename Expectations>
+Result<void> useIdpKeys(const IdpDescriptor& idp, Expectations* expectations) {
+    if (expectations == nullptr) return Result<void>::failure(Status::BadOptions, kNoTarget);
+    Result<void> complete = checkIdpComplete(idp);
+    if (!complete.ok()) return complete;
     expectations->idpEntityId = idp.entityId;
     expectations->idpCertificates = idp.signingKeys;
-    return Result<void>::success();
+    return complete;
+}
+
+}  // namespace
+
+Result<void> useIdpForLogin(const IdpDescriptor& idp, LoginExpectations* expectations) {
+    return useIdpKeys(idp, expectations);
+}
+
+Result<void> useIdpForLogout(const IdpDescriptor& idp, LogoutExpectations* expectations) {
+    return useIdpKeys(idp, expectations);
 }
 
 Result<void> useIdpForRequest(const IdpDescriptor& idp, const std::string& binding,
                               StandardRequestOptions* options) {
-    if (options == nullptr) return Result<void>::failure(Status::BadOptions, kNoTarget);
-    const IdpEndpoint* endpoint = findEndpoint(idp.singleSignOnServices, binding);
-    if (endpoint == nullptr || endpoint->location.empty()) {
-        return Result<void>::failure(Status::BadOptions,
-                                     "IdP \"" + escaped(idp.entityId) +
-                                         "\" has no SingleSignOnService for the binding " +
-                                         escaped(binding));
-    }
-    options->destination = endpoint->location;
-    return Result<void>::success();
+    return useEndpoint(idp, idp.singleSignOnServices, "SingleSignOnService", binding, false,
+                       options);
+}
+
+Result<void> useIdpForLogoutRequest(const IdpDescriptor& idp, const std::string& binding,
+                                    LogoutRequestOptions* options) {
+    return useEndpoint(idp, idp.singleLogoutServices, "SingleLogoutService", binding, false,
+                       options);
+}
+
+Result<void> useIdpForLogoutResponse(const IdpDescriptor& idp, const std::string& binding,
+                                     LogoutResponseOptions* options) {
+    return useEndpoint(idp, idp.singleLogoutServices, "SingleLogoutService", binding, true,
+                       options);
 }
 
 }  // namespace corvane

@@ -49,6 +49,7 @@ bool textsAreXml(const SpMetadataOptions& o) {
         const std::string& value;
     } texts[] = {{"entityID", o.entityId},
                  {"AssertionConsumerService Location", o.acsUrl},
+                 {"SingleLogoutService Location", o.singleLogoutUrl},
                  {"NameIDFormat", o.nameIdFormat}};
     for (const auto& text : texts) {
         if (internal::isXmlText(text.value)) continue;
@@ -122,8 +123,22 @@ bool addAssertionConsumerService(xmlNode* descriptor, xmlNs* md, const std::stri
            internal::addAttribute(acs, "isDefault", "true");
 }
 
+// One md:SingleLogoutService per logout binding at the same Location, the
+// Redirect binding first (the one IdPs pick first for the browser).
+bool addSingleLogoutServices(xmlNode* descriptor, xmlNs* md, const std::string& url) {
+    if (url.empty()) return true;
+    for (const char* binding : {kBindingHttpRedirect, kBindingHttpPost}) {
+        xmlNode* service = internal::addElement(descriptor, md, "SingleLogoutService");
+        if (!internal::addAttribute(service, "Binding", binding) ||
+            !internal::addAttribute(service, "Location", url)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // md:SPSSODescriptor with its children in schema order: KeyDescriptor,
-// NameIDFormat, AssertionConsumerService.
+// SingleLogoutService, NameIDFormat, AssertionConsumerService.
 bool addSpSsoDescriptor(xmlNode* entity, xmlNs* md, const SpMetadataOptions& o, const Key& key) {
     xmlNode* descriptor = internal::addElement(entity, md, "SPSSODescriptor");
     const bool ok = internal::addAttribute(descriptor, "AuthnRequestsSigned",
@@ -133,7 +148,8 @@ bool addSpSsoDescriptor(xmlNode* entity, xmlNs* md, const SpMetadataOptions& o, 
                     internal::addAttribute(descriptor, "protocolSupportEnumeration",
                                            internal::kSamlProtocolNs) &&
                     addKeyDescriptor(descriptor, md, "signing", key) != nullptr &&
-                    addEncryptionKeyDescriptor(descriptor, md, o);
+                    addEncryptionKeyDescriptor(descriptor, md, o) &&
+                    addSingleLogoutServices(descriptor, md, o.singleLogoutUrl);
     if (!ok) return false;
     if (!o.nameIdFormat.empty() &&
         !internal::addTextElement(descriptor, md, "NameIDFormat", o.nameIdFormat)) {

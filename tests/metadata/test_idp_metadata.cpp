@@ -695,6 +695,39 @@ TEST_F(IdpMetadataTest, RequestDestinationIsTheSsoUrlOfTheChosenBinding) {
     EXPECT_EQ(request.destination, "unchanged");
 }
 
+TEST_F(IdpMetadataTest, LogoutGoesToTheLocationAndIsAnsweredAtTheResponseLocation) {
+    const Result<IdpDescriptor> idp = corvane::loadIdpDescriptor(signedSingleIdp(), pinned());
+    ASSERT_TRUE(idp.ok()) << idp.message();
+    corvane::LogoutExpectations expectations;
+    ASSERT_TRUE(corvane::useIdpForLogout(idp.value(), &expectations).ok());
+    EXPECT_EQ(expectations.idpEntityId, "https://idp.one.test/idp");
+    EXPECT_EQ(expectations.idpCertificates.size(), 2u);
+
+    corvane::LogoutRequestOptions request;
+    ASSERT_TRUE(corvane::useIdpForLogoutRequest(idp.value(), kRedirect, &request).ok());
+    EXPECT_EQ(request.destination, "https://idp.one.test/slo");
+    corvane::LogoutResponseOptions response;
+    ASSERT_TRUE(corvane::useIdpForLogoutResponse(idp.value(), kRedirect, &response).ok());
+    EXPECT_EQ(response.destination, "https://idp.one.test/slo-response");
+
+    // Without a ResponseLocation the answer goes to the Location.
+    IdpDescriptor locationOnly = idp.value();
+    locationOnly.singleLogoutServices[0].responseLocation.clear();
+    ASSERT_TRUE(corvane::useIdpForLogoutResponse(locationOnly, kRedirect, &response).ok());
+    EXPECT_EQ(response.destination, "https://idp.one.test/slo");
+
+    // A binding the IdP has no logout endpoint for fills nothing.
+    request.destination = "unchanged";
+    const Result<void> none = corvane::useIdpForLogoutRequest(idp.value(), kPost, &request);
+    expectOutcome({none.status(), none.message()}, Status::BadOptions,
+                  std::string("IdP \"https://idp.one.test/idp\" has no SingleLogoutService for "
+                              "the binding ") +
+                      kPost);
+    EXPECT_EQ(request.destination, "unchanged");
+    const Result<void> noTarget = corvane::useIdpForLogoutResponse(idp.value(), kRedirect, nullptr);
+    EXPECT_EQ(noTarget.status(), Status::BadOptions);
+}
+
 TEST_F(IdpMetadataTest, IncompleteDescriptorsFillNothing) {
     corvane::LoginExpectations expectations;
     IdpDescriptor empty;
@@ -706,6 +739,11 @@ TEST_F(IdpMetadataTest, IncompleteDescriptorsFillNothing) {
     expectOutcome({noKey.status(), noKey.message()}, Status::BadOptions,
                   "IdP descriptor is incomplete: a signing key is missing");
     EXPECT_TRUE(expectations.idpEntityId.empty());
+    corvane::LogoutExpectations logout;
+    const Result<void> noLogoutKey = corvane::useIdpForLogout(empty, &logout);
+    expectOutcome({noLogoutKey.status(), noLogoutKey.message()}, Status::BadOptions,
+                  "IdP descriptor is incomplete: a signing key is missing");
+    EXPECT_TRUE(logout.idpEntityId.empty());
     const Result<void> noTarget = corvane::useIdpForLogin(empty, nullptr);
     expectOutcome({noTarget.status(), noTarget.message()}, Status::BadOptions,
                   "IdP settings have nowhere to go: the target is null");

@@ -44,8 +44,6 @@ const std::string kMetadataSchema =
 
 // --- Reading the result ----------------------------------------------------
 
-
-
 // "prefix:name{namespace}" of each child element, in order.
 std::vector<std::string> children(const xmlNode* node) {
     std::vector<std::string> out;
@@ -56,9 +54,6 @@ std::vector<std::string> children(const xmlNode* node) {
     }
     return out;
 }
-
-
-
 
 std::string pemBody(const std::string& pem) {
     std::string body;
@@ -141,10 +136,9 @@ TEST_F(Metadata, AnEncryptionCertificateIsOfferedWithTheMethodsTheSpDecrypts) {
     EXPECT_TRUE(schemaValid(metadata));
     Doc doc(metadata);
     const xmlNode* sp = find(doc.root(), "SPSSODescriptor");
-    EXPECT_EQ(children(sp),
-              (std::vector<std::string>{"md:KeyDescriptor" + kMd, "md:KeyDescriptor" + kMd,
-                                        "md:NameIDFormat" + kMd,
-                                        "md:AssertionConsumerService" + kMd}));
+    EXPECT_EQ(children(sp), (std::vector<std::string>{
+                                "md:KeyDescriptor" + kMd, "md:KeyDescriptor" + kMd,
+                                "md:NameIDFormat" + kMd, "md:AssertionConsumerService" + kMd}));
     const xmlNode* encryption = find(sp, "KeyDescriptor");
     while (encryption != nullptr && attr(encryption, "use") != "encryption")
         encryption = encryption->next;
@@ -154,13 +148,39 @@ TEST_F(Metadata, AnEncryptionCertificateIsOfferedWithTheMethodsTheSpDecrypts) {
     for (const xmlNode* n = encryption->children; n != nullptr; n = n->next)
         if (n->type == XML_ELEMENT_NODE && str(n->name) == "EncryptionMethod")
             methods.push_back(attr(n, "Algorithm"));
-    EXPECT_EQ(methods, (std::vector<std::string>{"http://www.w3.org/2009/xmlenc11#aes256-gcm",
-                                                 "http://www.w3.org/2009/xmlenc11#aes128-gcm",
-                                                 "http://www.w3.org/2009/xmlenc11#rsa-oaep",
-                                                 "http://www.w3.org/2001/04/xmlenc#rsa-oaep-mgf1p"}));
+    EXPECT_EQ(methods,
+              (std::vector<std::string>{"http://www.w3.org/2009/xmlenc11#aes256-gcm",
+                                        "http://www.w3.org/2009/xmlenc11#aes128-gcm",
+                                        "http://www.w3.org/2009/xmlenc11#rsa-oaep",
+                                        "http://www.w3.org/2001/04/xmlenc#rsa-oaep-mgf1p"}));
     // Without one, nothing is offered for encryption.
     ASSERT_EQ(createSpMetadata(&metadata, defaults(), *key), 0);
     EXPECT_EQ(metadata.find("use=\"encryption\""), std::string::npos);
+}
+
+TEST_F(Metadata, ASingleLogoutUrlIsOfferedForRedirectThenPostBeforeTheNameIdFormat) {
+    corvane::SpMetadataOptions options = defaults();
+    options.singleLogoutUrl = "https://sp.example.test/slo";
+    std::string metadata;
+    ASSERT_EQ(createSpMetadata(&metadata, options, *key), 0);
+    EXPECT_TRUE(schemaValid(metadata));
+    Doc doc(metadata);
+    const xmlNode* sp = find(doc.root(), "SPSSODescriptor");
+    EXPECT_EQ(children(sp),
+              (std::vector<std::string>{"md:KeyDescriptor" + kMd, "md:SingleLogoutService" + kMd,
+                                        "md:SingleLogoutService" + kMd, "md:NameIDFormat" + kMd,
+                                        "md:AssertionConsumerService" + kMd}));
+    std::vector<std::string> services;
+    for (const xmlNode* n = sp->children; n != nullptr; n = n->next)
+        if (n->type == XML_ELEMENT_NODE && str(n->name) == "SingleLogoutService")
+            services.push_back(attr(n, "Binding") + " " + attr(n, "Location"));
+    EXPECT_EQ(services,
+              (std::vector<std::string>{
+                  std::string(corvane::kBindingHttpRedirect) + " https://sp.example.test/slo",
+                  std::string(corvane::kBindingHttpPost) + " https://sp.example.test/slo"}));
+    // Control: without the URL, no logout service is offered.
+    ASSERT_EQ(createSpMetadata(&metadata, defaults(), *key), 0);
+    EXPECT_EQ(metadata.find("SingleLogoutService"), std::string::npos);
 }
 
 TEST_F(Metadata, TheCertificateAloneGivesTheSameMetadataAsTheKeyWithIt) {
@@ -224,6 +244,9 @@ const RefusedRow kRefusedRows[] = {
      "Metadata AssertionConsumerService Location holds characters that XML can not carry"},
     {"invalid UTF-8 in the entityID", [](corvane::SpMetadataOptions& o) { o.entityId += "\xC3"; },
      "Metadata entityID holds characters that XML can not carry"},
+    {"vertical tab in the single logout URL",
+     [](corvane::SpMetadataOptions& o) { o.singleLogoutUrl = "https://sp.example.test/\x0b"; },
+     "Metadata SingleLogoutService Location holds characters that XML can not carry"},
     {"NUL in the NameID format",
      [](corvane::SpMetadataOptions& o) { o.nameIdFormat = std::string("urn:\0x", 6); },
      "Metadata NameIDFormat holds characters that XML can not carry"},
