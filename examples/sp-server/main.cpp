@@ -43,6 +43,7 @@ const int kSocketTimeoutSeconds = 15;
 
 const char kUsage[] =
     "Usage: corvane-sp-server --sp-key FILE --idp-entity-id ID --idp-sso-url URL --idp-cert FILE\n"
+    "                         [--idp-slo-url URL]\n"
     "       corvane-sp-server --sp-key FILE --idp-metadata FILE\n"
     "                         (--idp-metadata-signer CERT | --trust-unsigned-idp-metadata)\n"
     "                         [--idp-entity-id ID]\n"
@@ -57,8 +58,10 @@ const char kUsage[] =
     "  --idp-entity-id ID     the IdP's entity ID\n"
     "  --idp-sso-url URL      the IdP's single sign-on URL (HTTP-Redirect and HTTP-POST)\n"
     "  --idp-cert FILE        the IdP's signing certificate (PEM)\n"
-    "  --idp-metadata FILE    the IdP's SAML metadata instead of the three above: entity ID,\n"
-    "                         single sign-on URLs and signing certificates; with\n"
+    "  --idp-slo-url URL      the IdP's single logout URL (HTTP-Redirect and HTTP-POST);\n"
+    "                         default: none, and /logout ends the local session only\n"
+    "  --idp-metadata FILE    the IdP's SAML metadata instead of the four above: entity ID,\n"
+    "                         single sign-on and logout URLs and signing certificates; with\n"
     "                         --idp-entity-id, that IdP of an aggregate\n"
     "  --idp-metadata-signer CERT  the certificate the metadata must be signed with (PEM)\n"
     "  --trust-unsigned-idp-metadata  WARNING: take the metadata without a signature, only\n"
@@ -66,8 +69,8 @@ const char kUsage[] =
     "  --listen ADDRESS       the address to listen on (default 127.0.0.1)\n"
     "  --port PORT            the port to listen on (default 8080)\n"
     "  --base-url URL         how browsers reach this server (default http://ADDRESS:PORT);\n"
-    "                         entity ID BASE/metadata, ACS BASE/acs; https:// makes the\n"
-    "                         session cookie Secure\n"
+    "                         entity ID BASE/metadata, ACS BASE/acs, single logout\n"
+    "                         BASE/slo; https:// makes the session cookie Secure\n"
     "  --redis URL            share the replay cache on Redis (redis://HOST:PORT[/DB]);\n"
     "                         default: in this process\n"
     "  --allow-unsolicited    WARNING: accept IdP-initiated logins (login CSRF)\n"
@@ -80,6 +83,7 @@ struct Options {
     std::string idpEntityId;
     std::string idpSsoUrl;
     std::string idpCertFile;
+    std::string idpSloUrl;
     std::string idpMetadataFile;
     std::string idpMetadataSignerFile;
     bool trustUnsignedIdpMetadata = false;
@@ -121,6 +125,8 @@ bool parseOptions(int argc, char** argv, Options* options) {
             options->idpSsoUrl = value;
         else if (name == "--idp-cert")
             options->idpCertFile = value;
+        else if (name == "--idp-slo-url")
+            options->idpSloUrl = value;
         else if (name == "--idp-metadata")
             options->idpMetadataFile = value;
         else if (name == "--idp-metadata-signer")
@@ -167,6 +173,8 @@ struct IdpSettings {
     std::string ssoRedirectUrl;
     std::string ssoPostUrl;
     std::vector<corvane::KeyPtr> signingCertificates;
+    sp_server::IdpLogoutEndpoint logoutRedirect;
+    sp_server::IdpLogoutEndpoint logoutPost;
 };
 
 bool idpSettingsFromOptions(const Options& options, IdpSettings* idp) {
@@ -182,7 +190,23 @@ bool idpSettingsFromOptions(const Options& options, IdpSettings* idp) {
     idp->ssoRedirectUrl = options.idpSsoUrl;
     idp->ssoPostUrl = options.idpSsoUrl;
     idp->signingCertificates = {certificate.value()};
+    idp->logoutRedirect.url = options.idpSloUrl;
+    idp->logoutPost.url = options.idpSloUrl;
     return true;
+}
+
+// The IdP's single logout endpoint for binding, where its metadata has one;
+// left empty (that binding unused) where it has none.
+void logoutEndpointFromMetadata(const corvane::IdpDescriptor& descriptor, const char* binding,
+                                sp_server::IdpLogoutEndpoint* endpoint) {
+    corvane::LogoutRequestOptions request;
+    corvane::LogoutResponseOptions response;
+    if (!corvane::useIdpForLogoutRequest(descriptor, binding, &request).ok() ||
+        !corvane::useIdpForLogoutResponse(descriptor, binding, &response).ok()) {
+        return;
+    }
+    endpoint->url = request.destination;
+    endpoint->responseUrl = response.destination;
 }
 
 // The IdP of verified metadata: signed with the --idp-metadata-signer
@@ -193,8 +217,8 @@ bool idpSettingsFromMetadata(const Options& options, IdpSettings* idp) {
         return fail(
             "--idp-metadata needs --idp-metadata-signer CERT or --trust-unsigned-idp-metadata");
     }
-    if (!options.idpSsoUrl.empty() || !options.idpCertFile.empty()) {
-        return fail("--idp-metadata replaces --idp-sso-url and --idp-cert");
+    if (!options.idpSsoUrl.empty() || !options.idpCertFile.empty() || !options.idpSloUrl.empty()) {
+        return fail("--idp-metadata replaces --idp-sso-url, --idp-cert and --idp-slo-url");
     }
     corvane::IdpMetadataOptions metadataOptions;
     metadataOptions.trustUnsignedMetadata = options.trustUnsignedIdpMetadata;
@@ -224,6 +248,9 @@ bool idpSettingsFromMetadata(const Options& options, IdpSettings* idp) {
     idp->signingCertificates = login.idpCertificates;
     idp->ssoRedirectUrl = byRedirect.destination;
     idp->ssoPostUrl = byPost.destination;
+    logoutEndpointFromMetadata(descriptor.value(), corvane::kBindingHttpRedirect,
+                               &idp->logoutRedirect);
+    logoutEndpointFromMetadata(descriptor.value(), corvane::kBindingHttpPost, &idp->logoutPost);
     return true;
 }
 
@@ -249,6 +276,8 @@ bool buildConfig(const Options& options, sp_server::SpConfig* config) {
     config->idpSsoRedirectUrl = idp.ssoRedirectUrl;
     config->idpSsoPostUrl = idp.ssoPostUrl;
     config->idpCertificates = idp.signingCertificates;
+    config->idpLogoutRedirect = idp.logoutRedirect;
+    config->idpLogoutPost = idp.logoutPost;
     if (!loadPrivateKey(options.spKeyFile, &config->spKey)) return false;
     if (!options.encryptionKeyFile.empty() &&
         !loadPrivateKey(options.encryptionKeyFile, &config->encryptionKey)) {
@@ -256,6 +285,7 @@ bool buildConfig(const Options& options, sp_server::SpConfig* config) {
     }
     config->spEntityId = options.baseUrl + "/metadata";
     config->acsUrl = options.baseUrl + "/acs";
+    config->sloUrl = options.baseUrl + "/slo";
     config->nameIdFormat = options.nameIdFormat;
     config->allowUnsolicited = options.allowUnsolicited;
     config->cookieName = options.cookieName;

@@ -70,6 +70,20 @@ void SessionStore::remove(const std::string& id) {
     m_sessions.erase(id);
 }
 
+std::size_t SessionStore::removeIf(const std::function<bool(const Session&)>& matches) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::size_t removed = 0;
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        if (matches(it->second)) {
+            it = m_sessions.erase(it);
+            ++removed;
+        } else {
+            ++it;
+        }
+    }
+    return removed;
+}
+
 std::size_t SessionStore::size() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_sessions.size();

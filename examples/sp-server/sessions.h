@@ -10,6 +10,7 @@
 #define CORVANE_SP_SERVER_SESSIONS_H
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -25,6 +26,9 @@ struct Session {
     std::string pendingRequestId;
     // The verified login, once there is one.
     std::optional<corvane::VerifiedLogin> login;
+    // The LogoutRequest this browser was sent to the IdP with, until the
+    // IdP's answer is accepted; empty when no logout is under way.
+    std::string pendingLogoutRequestId;
     long long createdAt = 0;
 };
 
@@ -47,6 +51,11 @@ public:
     bool update(const std::string& id, const Session& session, long long now);
 
     void remove(const std::string& id);
+
+    // Removes every session, live or not, for which matches is true (it
+    // runs under the store's lock: it must not call the store); returns
+    // how many went.
+    std::size_t removeIf(const std::function<bool(const Session&)>& matches);
 
     std::size_t size() const;
 

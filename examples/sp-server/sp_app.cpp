@@ -75,6 +75,39 @@ std::string loginHtml(const corvane::VerifiedLogin& login) {
     return html + "</table>\n";
 }
 
+// One form, two buttons: the button pressed names the binding. A POST, so
+// no link, image or cross-site page can sign the user out.
+const char kSignOutForm[] =
+    "<form method=\"post\" action=\"/logout\">\n<button id=\"logout-redirect\" "
+    "name=\"binding\" value=\"redirect\">Sign out (HTTP-Redirect)</button>\n"
+    "<button id=\"logout-post\" name=\"binding\" value=\"post\">Sign out "
+    "(HTTP-POST)</button>\n</form>\n";
+
+// What the IdP's verified LogoutResponse says, as one sentence; the IdP's
+// status texts escaped.
+std::string logoutOutcomeText(const corvane::VerifiedLogoutResponse& response) {
+    switch (response.outcome) {
+        case corvane::LogoutOutcome::Success:
+            return "Signed out here and at the IdP.";
+        case corvane::LogoutOutcome::PartialLogout:
+            return "Signed out here; the IdP ended only some of the sessions it knows.";
+        case corvane::LogoutOutcome::Failure:
+        default:
+            return "Signed out here; the IdP reported an error: " + response.statusCode +
+                   (response.statusMessage.empty() ? "" : " (" + response.statusMessage + ")");
+    }
+}
+
+HttpResponse signedOutPage(const std::string& text) {
+    return htmlPage(200, "Signed out",
+                    "<p id=\"logout-outcome\">" + htmlEscape(text) +
+                        "</p>\n<p><a href=\"/\">Start page</a></p>\n");
+}
+
+std::string describeRefusal(corvane::Status status, const std::string& message) {
+    return std::string(corvane::describeStatus(status)) + ": " + message;
+}
+
 const char kSignInLinks[] =
     "<p>Not signed in.</p>\n<ul>\n<li><a id=\"login-redirect\" href=\"/login\">Sign in "
     "(HTTP-Redirect)</a></li>\n"
@@ -133,6 +166,11 @@ std::string SpApp::setCookieValue(const std::string& sessionId) const {
            (m_config.secureCookie ? "Secure; SameSite=None" : "SameSite=Lax");
 }
 
+std::string SpApp::expiredCookieValue() const {
+    return m_config.cookieName + "=; Path=/; Max-Age=0; HttpOnly; " +
+           (m_config.secureCookie ? "Secure; SameSite=None" : "SameSite=Lax");
+}
+
 HttpResponse SpApp::handle(const HttpRequest& request) {
     const std::string path = targetPath(request.target);
     if (path == "/") return request.method == "GET" ? home(request) : methodNotAllowed("GET");
@@ -141,13 +179,19 @@ HttpResponse SpApp::handle(const HttpRequest& request) {
     if (path == "/acs")
         return request.method == "POST" ? consumeAssertion(request) : methodNotAllowed("POST");
     if (path == "/metadata") return request.method == "GET" ? metadata() : methodNotAllowed("GET");
+    if (path == "/logout")
+        return request.method == "POST" ? startLogout(request) : methodNotAllowed("POST");
+    if (path == "/slo" && singleLogoutOn()) {
+        return request.method == "GET" || request.method == "POST" ? receiveLogoutMessage(request)
+                                                                   : methodNotAllowed("GET, POST");
+    }
     return errorPage(404, "Not found", "There is nothing at this address.");
 }
 
 HttpResponse SpApp::home(const HttpRequest& request) {
     const std::optional<Session> session = m_sessions.find(sessionIdOf(request), now());
     if (!session || !session->login) return htmlPage(200, "corvane example SP", kSignInLinks);
-    return htmlPage(200, "corvane example SP", loginHtml(*session->login));
+    return htmlPage(200, "corvane example SP", loginHtml(*session->login) + kSignOutForm);
 }
 
 HttpResponse SpApp::startLogin(const HttpRequest& request) {
@@ -253,8 +297,7 @@ HttpResponse SpApp::consumeAssertion(const HttpRequest& request) {
     const corvane::Result<corvane::VerifiedLogin> login =
         corvane::verifyPostedLoginResponse(*samlResponse, expectationsFor(pendingRequestId), true);
     if (!login.ok()) {
-        const std::string reason =
-            std::string(corvane::describeStatus(login.status())) + ": " + login.message();
+        const std::string reason = describeRefusal(login.status(), login.message());
         log("login refused: " + reason);
         return errorPage(httpStatusForLoginFailure(login.status()), "Login refused", reason);
     }
@@ -281,6 +324,7 @@ HttpResponse SpApp::metadata() {
     options.acsUrl = m_config.acsUrl;
     options.nameIdFormat = m_config.nameIdFormat;
     options.encryptionCertificate = m_config.encryptionKey;
+    if (singleLogoutOn()) options.singleLogoutUrl = m_config.sloUrl;
     const corvane::Result<std::string> document =
         corvane::createSpMetadata(options, *m_config.spKey);
     if (!document.ok()) {
@@ -291,6 +335,172 @@ HttpResponse SpApp::metadata() {
     response.contentType = "application/samlmetadata+xml";
     response.body = document.value();
     return response;
+}
+
+// ---- Single logout --------------------------------------------------------------
+
+bool SpApp::singleLogoutOn() const {
+    return !m_config.sloUrl.empty() &&
+           (!m_config.idpLogoutRedirect.url.empty() || !m_config.idpLogoutPost.url.empty());
+}
+
+const IdpLogoutEndpoint* SpApp::logoutEndpointFor(corvane::LogoutBinding* binding) const {
+    const bool byPost = *binding == corvane::LogoutBinding::HttpPost;
+    const IdpLogoutEndpoint& asked = byPost ? m_config.idpLogoutPost : m_config.idpLogoutRedirect;
+    const IdpLogoutEndpoint& other = byPost ? m_config.idpLogoutRedirect : m_config.idpLogoutPost;
+    if (!asked.url.empty()) return &asked;
+    if (other.url.empty()) return nullptr;
+    *binding = byPost ? corvane::LogoutBinding::HttpRedirect : corvane::LogoutBinding::HttpPost;
+    return &other;
+}
+
+corvane::LogoutExpectations SpApp::logoutExpectationsFor(const std::string& requestId) const {
+    corvane::LogoutExpectations expected;
+    expected.idpEntityId = m_config.idpEntityId;
+    expected.idpCertificates = m_config.idpCertificates;
+    expected.spLogoutUrl = m_config.sloUrl;
+    expected.requestId = requestId;
+    expected.replayCache = m_config.replayCache;
+    expected.now = now();
+    return expected;
+}
+
+HttpResponse SpApp::outgoingLogout(const corvane::OutgoingLogoutMessage& message,
+                                   corvane::LogoutBinding binding) const {
+    if (binding == corvane::LogoutBinding::HttpRedirect) return redirectTo(302, message.url);
+    HttpResponse response;
+    response.body = message.formPage;
+    response.headers = {{"Cache-Control", "no-store"},
+                        {"Content-Security-Policy", kPostFormSecurityPolicy}};
+    return response;
+}
+
+HttpResponse SpApp::startLogout(const HttpRequest& request) {
+    const std::string sessionId = sessionIdOf(request);
+    std::optional<Session> session = m_sessions.find(sessionId, now());
+    if (!session || !session->login) return redirectTo(303, "/");
+    const std::optional<std::string> asked =
+        isFormContentType(request.contentType) ? formField(request.body, "binding") : std::nullopt;
+    corvane::LogoutBinding binding = asked && *asked == "post"
+                                         ? corvane::LogoutBinding::HttpPost
+                                         : corvane::LogoutBinding::HttpRedirect;
+    const IdpLogoutEndpoint* endpoint = singleLogoutOn() ? logoutEndpointFor(&binding) : nullptr;
+    const corvane::VerifiedLogin login = *session->login;
+
+    // The local session ends here, whatever the IdP answers or whether it
+    // answers at all: only the pending request's ID stays.
+    session->login.reset();
+    session->pendingRequestId.clear();
+    if (endpoint == nullptr) {
+        m_sessions.remove(sessionId);
+        HttpResponse page = signedOutPage(
+            "Signed out here. The IdP offers no single logout: your session there goes on.");
+        page.headers.emplace_back("Set-Cookie", expiredCookieValue());
+        return page;
+    }
+    corvane::LogoutRequestOptions options;
+    options.destination = endpoint->url;
+    options.issuer = m_config.spEntityId;
+    const corvane::Result<corvane::OutgoingLogoutMessage> message =
+        corvane::createLogoutRequest(options, login, binding, "", *m_config.spKey);
+    if (!message.ok()) {
+        log("LogoutRequest not made: " + message.message());
+        m_sessions.remove(sessionId);
+        HttpResponse page = errorPage(500, "Signed out here only",
+                                      "The logout request to the IdP could not be made; your "
+                                      "session at the IdP goes on.");
+        page.headers.emplace_back("Set-Cookie", expiredCookieValue());
+        return page;
+    }
+    session->pendingLogoutRequestId = message.value().id;
+    m_sessions.update(sessionId, *session, now());
+    return outgoingLogout(message.value(), binding);
+}
+
+HttpResponse SpApp::receiveLogoutMessage(const HttpRequest& request) {
+    const bool byPost = request.method == "POST";
+    if (byPost && request.body.size() > m_config.maxBodyBytes) {
+        return errorPage(413, "Logout refused", "The posted form is too large.");
+    }
+    if (byPost && !isFormContentType(request.contentType)) {
+        return errorPage(415, "Logout refused",
+                         "The logout message must be posted as an HTML form.");
+    }
+    // Redirect: the raw query goes to the library whole, as received, since
+    // its signature covers the octets as the IdP encoded them.
+    const std::string fields = byPost ? request.body : targetQuery(request.target);
+    const std::optional<std::string> response = rawFormField(fields, "SAMLResponse");
+    const std::optional<std::string> idpRequest = rawFormField(fields, "SAMLRequest");
+    if (response.has_value() == idpRequest.has_value()) {
+        return errorPage(400, "Logout refused",
+                         "The message must carry exactly one of SAMLRequest and SAMLResponse.");
+    }
+    if (response) return finishLogout(request, byPost ? *response : fields, byPost);
+    return answerLogoutRequest(byPost ? *idpRequest : fields,
+                               byPost ? formField(fields, "RelayState") : std::nullopt, byPost);
+}
+
+HttpResponse SpApp::finishLogout(const HttpRequest& request, const std::string& message,
+                                 bool byPost) {
+    const std::string sessionId = sessionIdOf(request);
+    const std::optional<Session> session = m_sessions.find(sessionId, now());
+    const std::string pending = session ? session->pendingLogoutRequestId : std::string();
+    if (pending.empty()) {
+        return errorPage(400, "Logout refused", "No sign-out was started in this browser.");
+    }
+    const corvane::LogoutExpectations expected = logoutExpectationsFor(pending);
+    const corvane::Result<corvane::VerifiedLogoutResponse> verified =
+        byPost ? corvane::verifyPostedLogoutResponse(message, expected, true)
+               : corvane::verifyLogoutResponseQuery(message, expected);
+    if (!verified.ok()) {
+        const std::string reason = describeRefusal(verified.status(), verified.message());
+        log("logout response refused: " + reason);
+        return errorPage(httpStatusForLoginFailure(verified.status()), "Logout refused", reason);
+    }
+    m_sessions.remove(sessionId);
+    HttpResponse page = signedOutPage(logoutOutcomeText(verified.value()));
+    page.headers.emplace_back("Set-Cookie", expiredCookieValue());
+    return page;
+}
+
+HttpResponse SpApp::answerLogoutRequest(const std::string& message,
+                                        const std::optional<std::string>& postedRelayState,
+                                        bool byPost) {
+    const corvane::Result<corvane::VerifiedLogoutRequest> verified =
+        byPost ? corvane::verifyPostedLogoutRequest(message, logoutExpectationsFor(""), true)
+               : corvane::verifyLogoutRequestQuery(message, logoutExpectationsFor(""));
+    if (!verified.ok()) {
+        const std::string reason = describeRefusal(verified.status(), verified.message());
+        log("logout request refused: " + reason);
+        return errorPage(httpStatusForLoginFailure(verified.status()), "Logout refused", reason);
+    }
+    const corvane::VerifiedLogoutRequest& idpRequest = verified.value();
+    // Every session the request names ends, in whichever browser it lives:
+    // the IdP speaks for the user, not for this browser's cookie.
+    const std::size_t ended = m_sessions.removeIf([&idpRequest](const Session& session) {
+        return session.login && corvane::logoutRequestCoversLogin(idpRequest, *session.login);
+    });
+    log("IdP-initiated logout ended " + std::to_string(ended) + " session(s)");
+
+    corvane::LogoutBinding binding =
+        byPost ? corvane::LogoutBinding::HttpPost : corvane::LogoutBinding::HttpRedirect;
+    const IdpLogoutEndpoint* endpoint = logoutEndpointFor(&binding);
+    corvane::LogoutResponseOptions options;
+    options.destination = endpoint->responseUrl.empty() ? endpoint->url : endpoint->responseUrl;
+    options.issuer = m_config.spEntityId;
+    options.inResponseTo = idpRequest.id;
+    // The binding hands the RelayState back to the IdP unchanged; the SP
+    // itself never reads it.
+    const std::string relayState = byPost ? postedRelayState.value_or("") : idpRequest.relayState;
+    const corvane::Result<corvane::OutgoingLogoutMessage> answer =
+        corvane::createLogoutResponse(options, binding, relayState, *m_config.spKey);
+    if (!answer.ok()) {
+        log("LogoutResponse not made: " + answer.message());
+        return errorPage(500, "Signed out here only",
+                         "Your sessions here have ended, but the answer to the IdP could not be "
+                         "made.");
+    }
+    return outgoingLogout(answer.value(), binding);
 }
 
 }  // namespace sp_server

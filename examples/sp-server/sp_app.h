@@ -11,8 +11,20 @@
 //                               once only (the replay cache), decrypted with
 //                               the SP's key; then 303 to "/", never to a
 //                               RelayState
+//   POST /logout                SP-initiated single logout: the local session
+//                               ends at once, and a signed LogoutRequest goes
+//                               to the IdP (form field binding=post: by the
+//                               auto-submit form, otherwise by HTTP-Redirect);
+//                               its ID kept in the session until the answer
+//   GET  /slo, POST /slo        the IdP's logout messages, by HTTP-Redirect
+//                               (the raw query) or HTTP-POST: a LogoutResponse
+//                               answering this browser's LogoutRequest, or an
+//                               IdP-initiated LogoutRequest, which ends every
+//                               session it names and is answered with a signed
+//                               LogoutResponse by the same binding
 //   GET  /metadata              the SP metadata, with the signing and the
-//                               encryption certificate
+//                               encryption certificate and, when the IdP
+//                               has a logout endpoint, /slo
 //
 // Anything else gets an error page with a 4xx status. Threads: handle() may
 // run on any number of threads at once.
@@ -22,6 +34,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +44,13 @@
 #include "sessions.h"
 
 namespace sp_server {
+
+// One of the IdP's single logout endpoints: where the SP sends its
+// LogoutRequest (url) and where it answers the IdP's (responseUrl).
+struct IdpLogoutEndpoint {
+    std::string url;
+    std::string responseUrl;
+};
 
 struct SpConfig {
     // The SP's own entity ID and assertion consumer service URL.
@@ -46,6 +66,15 @@ struct SpConfig {
     std::string idpSsoRedirectUrl;
     std::string idpSsoPostUrl;
     std::vector<corvane::KeyPtr> idpCertificates;
+    // The IdP's single logout endpoints for the HTTP-Redirect and the
+    // HTTP-POST binding; an empty url: none for that binding. With neither,
+    // single logout is off: /logout ends the local session only, /slo does
+    // not exist and the metadata offers no logout service.
+    IdpLogoutEndpoint idpLogoutRedirect;
+    IdpLogoutEndpoint idpLogoutPost;
+    // The SP's own single logout URL (.../slo): the Destination the IdP's
+    // logout messages must carry.
+    std::string sloUrl;
     // The SP key with its certificate: signs requests, named in metadata.
     corvane::KeyPtr spKey;
     // The SP's decryption key with its certificate, offered in metadata for
@@ -93,7 +122,7 @@ struct HttpResponse {
 // escaped.
 HttpResponse errorPage(int status, const std::string& title, const std::string& detail);
 
-// The HTTP status for a refused login of this library status: 400 for
+// The HTTP status for a refused login or logout message of this library status: 400 for
 // unusable input, 403 for inauthentic or refused logins, 413 for too large,
 // 503 when the replay cache failed, 500 otherwise.
 int httpStatusForLoginFailure(corvane::Status status);
@@ -112,9 +141,25 @@ private:
     HttpResponse startLogin(const HttpRequest& request);
     HttpResponse consumeAssertion(const HttpRequest& request);
     HttpResponse metadata();
+    HttpResponse startLogout(const HttpRequest& request);
+    HttpResponse receiveLogoutMessage(const HttpRequest& request);
+    HttpResponse finishLogout(const HttpRequest& request, const std::string& message, bool byPost);
+    HttpResponse answerLogoutRequest(const std::string& message,
+                                     const std::optional<std::string>& postedRelayState,
+                                     bool byPost);
+
+    bool singleLogoutOn() const;
+    // The IdP's endpoint for the binding asked for, or the other binding's
+    // when the IdP has none for it; binding is set to the one chosen.
+    const IdpLogoutEndpoint* logoutEndpointFor(corvane::LogoutBinding* binding) const;
+    corvane::LogoutExpectations logoutExpectationsFor(const std::string& requestId) const;
+    HttpResponse outgoingLogout(const corvane::OutgoingLogoutMessage& message,
+                                corvane::LogoutBinding binding) const;
 
     std::string sessionIdOf(const HttpRequest& request) const;
     std::string setCookieValue(const std::string& sessionId) const;
+    // A Set-Cookie value that makes the browser forget its session cookie.
+    std::string expiredCookieValue() const;
     corvane::LoginExpectations expectationsFor(const std::string& pendingRequestId) const;
     long long now() const;
     void log(const std::string& line) const;

@@ -4,6 +4,7 @@
 // signed login fixture as the honest login beside every refusal.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -521,6 +522,324 @@ TEST_F(SpServer, UnsolicitedAllowedStillRefusesAnAnswerToAnotherRequest) {
     const HttpResponse answer = app.handle(postAcs(postedFixture()));
     EXPECT_EQ(answer.status, 403) << answer.body;
     EXPECT_NE(answer.body.find("authentic, but refused by the profile: "), std::string::npos);
+}
+
+// ---- Single logout ------------------------------------------------------------------
+
+const char kIdpSloUrl[] = "https://idp.example.test/slo";
+const char kIdpSloResponseUrl[] = "https://idp.example.test/slo-response";
+const char kIdpSloPostUrl[] = "https://idp.example.test/slo-post";
+const char kSpSloUrl[] = "https://sp.example.test/slo";
+
+HttpRequest postForm(const std::string& target, const std::string& body,
+                     const std::string& cookie = std::string()) {
+    HttpRequest request = postAcs(body, cookie);
+    request.target = target;
+    return request;
+}
+
+// The query of a Location header ("https://idp/slo?SAMLResponse=..." -> "SAMLResponse=...").
+std::string queryOf(const std::string& location) {
+    const std::size_t mark = location.find('?');
+    return mark == std::string::npos ? std::string() : location.substr(mark + 1);
+}
+
+class SpServerLogout : public SpServer {
+protected:
+    void SetUp() override {
+        SpServer::SetUp();
+        const corvane::Result<corvane::KeyPtr> idpKey =
+            corvane::Key::loadPrivateKey(corvane_test::idpKey());
+        ASSERT_TRUE(idpKey.ok()) << idpKey.message();
+        idpKey_ = idpKey.value();
+        config_.idpLogoutRedirect = {kIdpSloUrl, kIdpSloResponseUrl};
+        config_.idpLogoutPost = {kIdpSloPostUrl, ""};
+        config_.sloUrl = kSpSloUrl;
+        sp_server::SpApp loginApp(config_);
+        const HttpResponse accepted =
+            loginApp.handle(postAcs(postedFixture(), cookieWaitingForTheFixture(loginApp)));
+        ASSERT_EQ(accepted.status, 303) << accepted.body;
+        const std::optional<sp_server::Session> session = loginApp.sessions().find(
+            sp_server::cookieValue(cookieSetBy(accepted), kCookie).value_or(""), kLoginNow);
+        ASSERT_TRUE(session && session->login);
+        login_ = *session->login;
+        config_.clock = nullptr;
+    }
+
+    // A browser signed in with the fixture's login; its cookie. The login
+    // is verified once, at the fixture's time; logout messages are made and
+    // checked at the system clock's, so the server runs on that.
+    std::string signedIn(sp_server::SpApp& app) {
+        sp_server::Session session;
+        session.login = login_;
+        return std::string(kCookie) + "=" + app.sessions().create(session, now());
+    }
+
+    static long long now() { return static_cast<long long>(std::time(nullptr)); }
+
+    static std::optional<sp_server::Session> sessionOf(sp_server::SpApp& app,
+                                                       const std::string& cookie) {
+        return app.sessions().find(sp_server::cookieValue(cookie, kCookie).value_or(""), now());
+    }
+
+    // The IdP's LogoutResponse to requestId, signed with the IdP's key.
+    corvane::OutgoingLogoutMessage idpAnswer(
+        const std::string& requestId, corvane::LogoutBinding binding,
+        corvane::LogoutAnswer answer = corvane::LogoutAnswer::Success) {
+        corvane::LogoutResponseOptions options;
+        options.destination = kSpSloUrl;
+        options.issuer = kLoginIdp;
+        options.inResponseTo = requestId;
+        options.answer = answer;
+        const corvane::Result<corvane::OutgoingLogoutMessage> made =
+            corvane::createLogoutResponse(options, binding, "", *idpKey_);
+        EXPECT_TRUE(made.ok()) << made.message();
+        return made.ok() ? made.value() : corvane::OutgoingLogoutMessage();
+    }
+
+    // The IdP's LogoutRequest for login, signed with the IdP's key.
+    corvane::OutgoingLogoutMessage idpRequest(const corvane::VerifiedLogin& login,
+                                              corvane::LogoutBinding binding,
+                                              const std::string& destination = kSpSloUrl) {
+        corvane::LogoutRequestOptions options;
+        options.destination = destination;
+        options.issuer = kLoginIdp;
+        const corvane::Result<corvane::OutgoingLogoutMessage> made =
+            corvane::createLogoutRequest(options, login, binding, "idp-state", *idpKey_);
+        EXPECT_TRUE(made.ok()) << made.message();
+        return made.ok() ? made.value() : corvane::OutgoingLogoutMessage();
+    }
+
+    corvane::KeyPtr idpKey_;
+    corvane::VerifiedLogin login_;
+};
+
+TEST_F(SpServerLogout, SignedInPageOffersSignOutAndMetadataTheLogoutService) {
+    sp_server::SpApp app(config_);
+    const HttpResponse page = app.handle(get("/", signedIn(app)));
+    EXPECT_NE(page.body.find("<form method=\"post\" action=\"/logout\">"), std::string::npos);
+    EXPECT_NE(page.body.find("id=\"logout-post\" name=\"binding\" value=\"post\""),
+              std::string::npos);
+    const HttpResponse metadata = app.handle(get("/metadata"));
+    EXPECT_NE(
+        metadata.body.find(std::string("SingleLogoutService Binding=\"") +
+                           corvane::kBindingHttpRedirect + "\" Location=\"" + kSpSloUrl + "\""),
+        std::string::npos)
+        << metadata.body;
+}
+
+TEST_F(SpServerLogout, SpInitiatedByRedirectEndsTheSessionAndAcceptsTheIdpsAnswerOnce) {
+    sp_server::SpApp app(config_);
+    const std::string cookie = signedIn(app);
+    const HttpResponse toIdp = app.handle(postForm("/logout", "binding=redirect", cookie));
+    ASSERT_EQ(toIdp.status, 302) << toIdp.body;
+    EXPECT_EQ(toIdp.header("Location").rfind(std::string(kIdpSloUrl) + "?SAMLRequest=", 0), 0u);
+    // The local session is over at once; only the request's ID is kept.
+    const std::optional<sp_server::Session> waiting = sessionOf(app, cookie);
+    ASSERT_TRUE(waiting.has_value());
+    EXPECT_FALSE(waiting->login.has_value());
+    ASSERT_EQ(waiting->pendingLogoutRequestId.size(), 33u);
+    EXPECT_NE(app.handle(get("/", cookie)).body.find("Not signed in."), std::string::npos);
+
+    // An answer to another request is refused and the wait goes on.
+    const std::string other =
+        queryOf(idpAnswer("_another-request", corvane::LogoutBinding::HttpRedirect).url);
+    const HttpResponse refused = app.handle(get("/slo?" + other, cookie));
+    EXPECT_EQ(refused.status, 403) << refused.body;
+    EXPECT_TRUE(sessionOf(app, cookie).has_value());
+
+    const std::string answer = queryOf(
+        idpAnswer(waiting->pendingLogoutRequestId, corvane::LogoutBinding::HttpRedirect).url);
+    const HttpResponse done = app.handle(get("/slo?" + answer, cookie));
+    EXPECT_EQ(done.status, 200) << done.body;
+    EXPECT_NE(done.body.find("<p id=\"logout-outcome\">Signed out here and at the IdP.</p>"),
+              std::string::npos)
+        << done.body;
+    EXPECT_EQ(done.header("Set-Cookie"),
+              std::string(kCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Lax");
+    EXPECT_FALSE(sessionOf(app, cookie).has_value());
+    // The same answer again finds no sign-out under way.
+    const HttpResponse again = app.handle(get("/slo?" + answer, cookie));
+    EXPECT_EQ(again.status, 400);
+    EXPECT_NE(again.body.find("No sign-out was started in this browser."), std::string::npos);
+}
+
+TEST_F(SpServerLogout, SpInitiatedByPostUsesTheFormAndShowsTheIdpsError) {
+    sp_server::SpApp app(config_);
+    const std::string cookie = signedIn(app);
+    const HttpResponse form = app.handle(postForm("/logout", "binding=post", cookie));
+    ASSERT_EQ(form.status, 200) << form.body;
+    EXPECT_NE(form.body.find(std::string("action=\"") + kIdpSloPostUrl + "\""), std::string::npos);
+    EXPECT_NE(form.body.find("name=\"SAMLRequest\""), std::string::npos);
+    EXPECT_EQ(form.header("Content-Security-Policy"),
+              "default-src 'none'; script-src 'unsafe-inline'");
+
+    const std::string pending = sessionOf(app, cookie)->pendingLogoutRequestId;
+    const corvane::OutgoingLogoutMessage answer =
+        idpAnswer(pending, corvane::LogoutBinding::HttpPost, corvane::LogoutAnswer::Responder);
+    const HttpResponse done = app.handle(
+        postForm("/slo", "SAMLResponse=" + formEncoded(corvane::base64Encode(answer.xml)), cookie));
+    EXPECT_EQ(done.status, 200) << done.body;
+    EXPECT_NE(done.body.find("Signed out here; the IdP reported an error: "
+                             "urn:oasis:names:tc:SAML:2.0:status:Responder"),
+              std::string::npos)
+        << done.body;
+}
+
+TEST_F(SpServerLogout, WithoutIdpLogoutEndpointsLogoutIsLocalAndSloDoesNotExist) {
+    config_.idpLogoutRedirect = {};
+    config_.idpLogoutPost = {};
+    sp_server::SpApp app(config_);
+    const std::string cookie = signedIn(app);
+    const HttpResponse page = app.handle(postForm("/logout", "binding=redirect", cookie));
+    EXPECT_EQ(page.status, 200);
+    EXPECT_NE(page.body.find("The IdP offers no single logout"), std::string::npos);
+    EXPECT_FALSE(sessionOf(app, cookie).has_value());
+    EXPECT_EQ(app.handle(get("/slo?SAMLRequest=x")).status, 404);
+    EXPECT_EQ(app.handle(get("/metadata")).body.find("SingleLogoutService"), std::string::npos);
+}
+
+TEST_F(SpServerLogout, IdpInitiatedEndsEverySessionOfThatLoginAndAnswersSigned) {
+    sp_server::SpApp app(config_);
+    const std::string first = signedIn(app);
+    const corvane::VerifiedLogin login = *sessionOf(app, first)->login;
+    // The same login in a second browser, and another user's.
+    sp_server::Session same;
+    same.login = login;
+    const std::string secondId = app.sessions().create(same, now());
+    sp_server::Session otherUser;
+    otherUser.login = login;
+    otherUser.login->nameId = "someone-else@example.test";
+    const std::string otherId = app.sessions().create(otherUser, now());
+
+    const corvane::OutgoingLogoutMessage request =
+        idpRequest(login, corvane::LogoutBinding::HttpRedirect);
+    const HttpResponse answer = app.handle(get("/slo?" + queryOf(request.url)));
+    ASSERT_EQ(answer.status, 302) << answer.body;
+    EXPECT_FALSE(sessionOf(app, first).has_value());
+    EXPECT_FALSE(app.sessions().find(secondId, now()).has_value());
+    EXPECT_TRUE(app.sessions().find(otherId, now()).has_value());
+
+    // The answer goes to the IdP's ResponseLocation, signed by the SP.
+    const std::string location = answer.header("Location");
+    ASSERT_EQ(location.rfind(std::string(kIdpSloResponseUrl) + "?SAMLResponse=", 0), 0u);
+    corvane::LogoutExpectations idpSide;
+    idpSide.idpEntityId = kLoginSp;
+    idpSide.idpCertificates = {corvane::Key::loadCertificate(corvane_test::spCert()).value()};
+    idpSide.spLogoutUrl = kIdpSloResponseUrl;
+    idpSide.requestId = request.id;
+    const corvane::Result<corvane::VerifiedLogoutResponse> verified =
+        corvane::verifyLogoutResponseQuery(queryOf(location), idpSide);
+    ASSERT_TRUE(verified.ok()) << verified.message();
+    EXPECT_EQ(verified.value().outcome, corvane::LogoutOutcome::Success);
+    EXPECT_EQ(verified.value().relayState, "idp-state");
+
+    // The same request again is a replay.
+    const HttpResponse replay = app.handle(get("/slo?" + queryOf(request.url)));
+    EXPECT_EQ(replay.status, 403);
+    EXPECT_NE(replay.body.find("replay"), std::string::npos) << replay.body;
+}
+
+TEST_F(SpServerLogout, IdpInitiatedByPostIsAnsweredByPostWithItsRelayState) {
+    sp_server::SpApp app(config_);
+    const std::string cookie = signedIn(app);
+    const corvane::OutgoingLogoutMessage request =
+        idpRequest(*sessionOf(app, cookie)->login, corvane::LogoutBinding::HttpPost);
+    const HttpResponse answer = app.handle(
+        postForm("/slo", "SAMLRequest=" + formEncoded(corvane::base64Encode(request.xml)) +
+                             "&RelayState=state%201"));
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_NE(answer.body.find(std::string("action=\"") + kIdpSloPostUrl + "\""),
+              std::string::npos);
+    EXPECT_NE(answer.body.find("name=\"SAMLResponse\""), std::string::npos);
+    EXPECT_NE(answer.body.find("value=\"state 1\""), std::string::npos) << answer.body;
+    EXPECT_FALSE(sessionOf(app, cookie).has_value());
+}
+
+struct SloRow {
+    const char* name;
+    const char* method;
+    // The request's query (GET) or form body (POST), given the IdP's honest
+    // Redirect query and its honest posted value.
+    std::string (*fields)(const std::string& query, const std::string& posted);
+    const char* contentType;
+    int status;
+    const char* detail;
+};
+void PrintTo(const SloRow& row, std::ostream* os) { *os << row.name; }
+
+std::string honestQuery(const std::string& query, const std::string&) { return query; }
+std::string honestPost(const std::string&, const std::string& posted) {
+    return "SAMLRequest=" + posted;
+}
+std::string unsignedQuery(const std::string& query, const std::string&) {
+    return query.substr(0, query.find("&SigAlg="));
+}
+std::string bothMessages(const std::string& query, const std::string&) {
+    return query + "&SAMLResponse=x";
+}
+std::string noMessage(const std::string&, const std::string&) { return "RelayState=x"; }
+std::string forgedPost(const std::string&, const std::string& posted) {
+    const corvane::Result<std::string> decoded =
+        corvane::base64Decode(sp_server::formDecode(posted).value_or(""));
+    std::string xml = decoded.ok() ? decoded.value() : std::string();
+    const std::size_t at = xml.find(corvane_test::kLoginNameId);
+    if (at != std::string::npos) xml.replace(at, 4, "evil");
+    return "SAMLRequest=" + formEncoded(corvane::base64Encode(xml));
+}
+
+const SloRow kSloRows[] = {
+    {"HonestRedirectAnswered", "GET", honestQuery, "", 302, ""},
+    {"HonestPostAnswered", "POST", honestPost, "application/x-www-form-urlencoded", 200, ""},
+    {"UnsignedRedirectRefused", "GET", unsignedQuery, "", 403, "not authentic: "},
+    {"ChangedPostRefused", "POST", forgedPost, "application/x-www-form-urlencoded", 403,
+     "not authentic: "},
+    {"BothMessagesRefused", "GET", bothMessages, "", 400,
+     "The message must carry exactly one of SAMLRequest and SAMLResponse."},
+    {"NoMessageRefused", "POST", noMessage, "application/x-www-form-urlencoded", 400,
+     "The message must carry exactly one of SAMLRequest and SAMLResponse."},
+    {"PostNotAFormRefused", "POST", honestPost, "text/xml", 415,
+     "The logout message must be posted as an HTML form."},
+    {"PutNotAllowed", "PUT", honestQuery, "", 405, "This address answers GET, POST only."},
+};
+
+class SpServerSlo : public SpServerLogout, public ::testing::WithParamInterface<SloRow> {};
+
+TEST_P(SpServerSlo, AnswersTheIdpsLogoutRequest) {
+    sp_server::SpApp app(config_);
+    const std::string cookie = signedIn(app);
+    const corvane::VerifiedLogin login = *sessionOf(app, cookie)->login;
+    const std::string query = queryOf(idpRequest(login, corvane::LogoutBinding::HttpRedirect).url);
+    const std::string posted =
+        formEncoded(corvane::base64Encode(idpRequest(login, corvane::LogoutBinding::HttpPost).xml));
+    const std::string fields = GetParam().fields(query, posted);
+    HttpRequest request =
+        std::string(GetParam().method) == "GET" ? get("/slo?" + fields) : postForm("/slo", fields);
+    request.method = GetParam().method;
+    request.contentType = GetParam().contentType;
+    const HttpResponse answer = app.handle(request);
+    EXPECT_EQ(answer.status, GetParam().status) << answer.body;
+    EXPECT_NE(answer.body.find(GetParam().detail), std::string::npos) << answer.body;
+    // Only an honest request ends the session.
+    const bool honestRow = answer.status == 200 || answer.status == 302;
+    EXPECT_EQ(sessionOf(app, cookie).has_value(), !honestRow);
+}
+
+INSTANTIATE_TEST_SUITE_P(SpServer, SpServerSlo, ::testing::ValuesIn(kSloRows),
+                         corvane_test::RowName());
+
+TEST(Sessions, RemoveIfRemovesExactlyTheMatchingSessions) {
+    sp_server::SessionStore store(10, 60);
+    sp_server::Session waiting;
+    waiting.pendingRequestId = "_a";
+    const std::string a = store.create(waiting, 0);
+    waiting.pendingRequestId = "_b";
+    const std::string b = store.create(waiting, 0);
+    EXPECT_EQ(
+        store.removeIf([](const sp_server::Session& s) { return s.pendingRequestId == "_a"; }), 1u);
+    EXPECT_FALSE(store.find(a, 0).has_value());
+    EXPECT_TRUE(store.find(b, 0).has_value());
+    EXPECT_EQ(store.removeIf([](const sp_server::Session&) { return false; }), 0u);
 }
 
 struct StatusRow {

@@ -62,8 +62,13 @@ async function newPage(context) {
     await page.setRequestInterception(true);
     page.posts = [];
     page.acsStatuses = [];
+    page.sloAnswers = [];  // {sp, kind: 'request' | 'response', method, status} per /slo
+    page.idpLogoutMethods = [];  // the method of each request to the IdP's logout service
     page.onAcsPost = null;  // (request) => handled?
     page.on('request', async (request) => {
+        if (new URL(request.url()).pathname.endsWith('/SingleLogoutService.php')) {
+            page.idpLogoutMethods.push(request.method());
+        }
         if (request.method() === 'POST' && new URL(request.url()).pathname === '/acs') {
             page.posts.push({ url: request.url(), body: request.postData() || '' });
             if (page.onAcsPost && (await page.onAcsPost(request))) return;
@@ -71,6 +76,15 @@ async function newPage(context) {
         await request.continue();
     });
     page.on('response', (response) => {
+        const url = new URL(response.url());
+        if (url.pathname === '/slo') {
+            const fields = response.request().method() === 'POST'
+                ? new URLSearchParams(response.request().postData() || '') : url.searchParams;
+            page.sloAnswers.push({
+                sp: url.origin, kind: fields.has('SAMLRequest') ? 'request' : 'response',
+                method: response.request().method(), status: response.status(),
+            });
+        }
         if (response.request().method() === 'POST' && new URL(response.url()).pathname === '/acs') {
             page.acsStatuses.push(response.status());
         }
@@ -118,6 +132,34 @@ function expectSignedIn(shown, user, encrypted, solicited) {
         `the page says the assertion was ${encrypted ? '' : 'not '}encrypted`);
     expect(shown.login.includes('(none: IdP-initiated)') !== solicited,
         solicited ? 'the login answers a request' : 'the login is IdP-initiated');
+}
+
+// Signs user in at sp by HTTP-Redirect; when the IdP still knows the
+// browser, no password is asked and the browser comes straight back.
+async function signIn(page, sp, user, passwordAsked = true) {
+    await page.goto(`${sp}/login`);
+    if (passwordAsked) await signInAtIdp(page, user, sp);
+    else await waitForUrl(page, `${sp}/`);
+    const shown = await shownLogin(page);
+    expect(shown.nameId === user.nameId, `signed in at ${sp} as ${user.nameId}, not ${shown.nameId}`);
+}
+
+// True when sp's start page offers sign-in links (no session).
+async function signedOutAt(page, sp) {
+    await page.goto(`${sp}/`);
+    return page.evaluate(() => !!document.querySelector('#login-redirect') && !document.querySelector('#name-id'));
+}
+
+// Presses one of the start page's sign-out buttons and waits for the page
+// the SP shows once the IdP answered; returns its outcome line.
+async function signOut(page, sp, button) {
+    await page.click(button);
+    await page.waitForFunction((prefix) => location.href.startsWith(prefix) && document.readyState === 'complete' &&
+        !!document.querySelector('#logout-outcome, #error'), { timeout: TIMEOUT }, `${sp}/slo`);
+    return page.evaluate(() => {
+        const outcome = document.querySelector('#logout-outcome') || document.querySelector('#error');
+        return outcome.textContent;
+    });
 }
 
 // The error page's text and the status the SP answered the last /acs with.
@@ -289,6 +331,48 @@ const checks = [
         expect(answer.status === 403, `SP 2 answered 403, not ${answer.status}`);
         expect(answer.text.includes('was accepted before: a replay is refused'), `reason: ${answer.text}`);
     }],
+    ['SP-initiated logout by HTTP-Redirect (SP 1) ends the session here and at the IdP', async (page) => {
+        await signIn(page, SP1, USERS.zoe);
+        const outcome = await signOut(page, SP1, '#logout-redirect');
+        expect(outcome === 'Signed out here and at the IdP.', `the outcome is ${JSON.stringify(outcome)}`);
+        expect(page.idpLogoutMethods[0] === 'GET', `the LogoutRequest went by ${page.idpLogoutMethods[0]}`);
+        const answer = page.sloAnswers.find((a) => a.kind === 'response');
+        expect(answer && answer.status === 200, `the IdP's LogoutResponse was answered ${answer && answer.status}`);
+        await page.screenshot({ path: path.join(SHOTS, 'logout-sp-initiated-redirect.png'), fullPage: true });
+        expect(await signedOutAt(page, SP1), 'SP 1 shows the sign-in links again');
+        // The IdP's session is over too: signing in asks for the password.
+        await page.goto(`${SP1}/login`);
+        await page.waitForSelector('input[name=password]');
+    }],
+    ['SP-initiated logout by HTTP-POST (SP 2) ends the session here and at the IdP', async (page) => {
+        await signIn(page, SP2, USERS.bjorn);
+        const outcome = await signOut(page, SP2, '#logout-post');
+        expect(outcome === 'Signed out here and at the IdP.', `the outcome is ${JSON.stringify(outcome)}`);
+        expect(page.idpLogoutMethods[0] === 'POST', `the LogoutRequest went by ${page.idpLogoutMethods[0]}`);
+        await page.screenshot({ path: path.join(SHOTS, 'logout-sp-initiated-post.png'), fullPage: true });
+        expect(await signedOutAt(page, SP2), 'SP 2 shows the sign-in links again');
+        await page.goto(`${SP2}/login`);
+        await page.waitForSelector('input[name=password]');
+    }],
+    ['IdP-initiated logout ends the sessions at SP 1 and SP 2, each answering signed', async (page) => {
+        await signIn(page, SP1, USERS.zoe);
+        await signIn(page, SP2, USERS.zoe, false);
+        const returnTo = `${SP1}/`;
+        await page.goto(`${IDP}/saml2/idp/SingleLogoutService.php?ReturnTo=${encodeURIComponent(returnTo)}`);
+        await page.waitForFunction((url) => location.href === url && document.readyState === 'complete',
+            { timeout: TIMEOUT }, returnTo);
+        const requests = page.sloAnswers.filter((a) => a.kind === 'request');
+        expect(requests.length === 2, `the IdP sent ${requests.length} LogoutRequests, not 2`);
+        for (const sp of [SP1, SP2]) {
+            const answered = requests.find((a) => a.sp === sp);
+            expect(answered && answered.status === 302, `${sp} answered the IdP's LogoutRequest with 302, not ${answered && answered.status}`);
+        }
+        await page.screenshot({ path: path.join(SHOTS, 'logout-idp-initiated.png'), fullPage: true });
+        expect(await signedOutAt(page, SP1), 'SP 1 shows the sign-in links again');
+        expect(await signedOutAt(page, SP2), 'SP 2 shows the sign-in links again');
+        await page.goto(`${SP1}/login`);
+        await page.waitForSelector('input[name=password]');
+    }],
     ['bad requests get their 4xx status and the server keeps serving', async (page) => {
         const cases = [
             ['not HTTP', 'GARBAGE\r\n\r\n', 400],
@@ -300,6 +384,9 @@ const checks = [
             ['a GET of /acs', 'GET /acs HTTP/1.1\r\nHost: x\r\n\r\n', 405],
             ['an unknown path', 'GET /../../etc/passwd HTTP/1.1\r\nHost: x\r\n\r\n', 404],
             ['a bad binding', 'GET /login?binding=%zz HTTP/1.1\r\nHost: x\r\n\r\n', 400],
+            ['an unsigned LogoutRequest', 'GET /slo?SAMLRequest=s0nNyckHAA%3D%3D&RelayState=x HTTP/1.1\r\nHost: x\r\n\r\n', 403],
+            ['a logout response without a sign-out under way', 'GET /slo?SAMLResponse=x HTTP/1.1\r\nHost: x\r\n\r\n', 400],
+            ['a GET of /logout', 'GET /logout HTTP/1.1\r\nHost: x\r\n\r\n', 405],
         ];
         for (const [what, bytes, expected] of cases) {
             const status = await rawStatus(SP1, bytes);

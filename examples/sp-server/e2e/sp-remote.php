@@ -18,6 +18,8 @@ foreach ($entities as $entityId => $entity) {
     $metadata = $entity->getMetadata20SP();
     // The SP signs its requests: the IdP checks every signature.
     $metadata['validate.authnrequest'] = true;
+    // ... and every logout message it sends.
+    $metadata['validate.logout'] = true;
     // Encrypt the assertion to the SP's encryption certificate.
     $metadata['assertion.encryption'] = $encrypt === '1';
     echo '$metadata[' . var_export($entityId, true) . '] = ' . var_export($metadata, true) . ";\n";
