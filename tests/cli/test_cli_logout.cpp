@@ -199,6 +199,57 @@ TEST_F(CliLogout, TheSpsResponseIsMadeForEitherBinding) {
               std::string::npos);
 }
 
+// An IdP's own metadata naming kIdp and the certificate of certificateFile
+// as its signing key.
+std::string idpMetadata(const char* certificateFile) {
+    const std::string pem = corvane_test::readFile(fixture(certificateFile));
+    std::string body;
+    for (std::size_t line = pem.find('\n') + 1; pem.compare(line, 5, "-----") != 0;) {
+        const std::size_t end = pem.find('\n', line);
+        body += pem.substr(line, end - line);
+        line = end + 1;
+    }
+    return std::string(
+               "<md:EntityDescriptor xmlns:md=\"urn:oasis:names:tc:SAML:2.0:metadata\" "
+               "xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\" entityID=\"") +
+           kIdp +
+           "\"><md:IDPSSODescriptor "
+           "protocolSupportEnumeration=\"urn:oasis:names:tc:SAML:2.0:protocol\">"
+           "<md:KeyDescriptor use=\"signing\"><ds:KeyInfo><ds:X509Data><ds:X509Certificate>" +
+           body +
+           "</ds:X509Certificate></ds:X509Data></ds:KeyInfo></md:KeyDescriptor>"
+           "<md:SingleLogoutService Binding=\"" +
+           corvane::kBindingHttpRedirect + "\" Location=\"" + kIdpSlo +
+           "\"/><md:SingleSignOnService Binding=\"" + corvane::kBindingHttpRedirect +
+           "\" Location=\"https://idp.example.test/sso\"/></md:IDPSSODescriptor>"
+           "</md:EntityDescriptor>";
+}
+
+TEST_F(CliLogout, TheIdpsEntityAndKeysComeFromItsMetadata) {
+    const Finished redirect = corvane(idpRequestArgs());
+    ASSERT_EQ(redirect.exitCode, 0) << redirect.err;
+    const std::vector<std::string> byMetadata = {"logout",
+                                                 "verify",
+                                                 "--query",
+                                                 queryOf(redirect.out),
+                                                 "--idp-metadata",
+                                                 path("idp.xml"),
+                                                 "--trust-unsigned-metadata",
+                                                 "--destination",
+                                                 kSpSlo};
+    corvane_test::writeFile(path("idp.xml"), idpMetadata("test-idp-cert.pem"));
+    const Finished verified = corvane(byMetadata);
+    ASSERT_EQ(verified.exitCode, 0) << verified.err;
+    EXPECT_NE(verified.out.find(std::string("idpEntityId: ") + kIdp + "\n"), std::string::npos)
+        << verified.out;
+    EXPECT_NE(verified.out.find("nameId: alice-7f3a\n"), std::string::npos);
+    // Control: metadata naming another key refuses the same message.
+    corvane_test::writeFile(path("idp.xml"), idpMetadata("test-sp-cert.pem"));
+    const Finished otherKey = corvane(byMetadata);
+    EXPECT_EQ(otherKey.exitCode, 7) << otherKey.err;
+    EXPECT_EQ(otherKey.out, "");
+}
+
 TEST_F(CliLogout, UnusableCommandLinesExitTwoAndLibraryRefusalsWithTheirStatus) {
     struct Row {
         const char* name;
@@ -218,6 +269,22 @@ TEST_F(CliLogout, UnusableCommandLinesExitTwoAndLibraryRefusalsWithTheirStatus) 
               "corvane logout: option --json needs an action: request, verify or response\n"},
              {"verify without a message", verifyArgs({}), 2,
               "corvane logout: missing --query RAW_QUERY or --post FILE\n"},
+             {"metadata with a --cert",
+              {"logout", "verify", "--query", "q", "--idp-metadata", "m.xml",
+               "--trust-unsigned-metadata", "--destination", kSpSlo, "--cert", "c.pem"},
+              2,
+              "corvane logout: option --cert does not go with --idp-metadata (the IdP's settings "
+              "come from the metadata)\n"},
+             {"metadata without a trust",
+              {"logout", "verify", "--query", "q", "--idp-metadata", "m.xml", "--destination",
+               kSpSlo},
+              2,
+              "corvane logout: missing --metadata-signer CERT.pem (or --trust-unsigned-metadata "
+              "for an IdP's own metadata fetched over TLS)\n"},
+             {"a metadata signer without metadata",
+              {"logout", "verify", "--query", "q", "--metadata-signer", "s.pem"},
+              2,
+              "corvane logout: option --metadata-signer needs --idp-metadata\n"},
              {"verify with both", verifyArgs({"--query", "a", "--post", "b"}), 2,
               "corvane logout: --query and --post do not go together\n"},
              {"verify with a request option", verifyArgs({"--query", "a", "--name-id", "x"}), 2,

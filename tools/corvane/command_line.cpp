@@ -100,6 +100,10 @@ const OptionSpec kLogoutOptions[] = {
     {"--skew", &Options::skew, nullptr, nullptr},
     {"--now", &Options::now, nullptr, nullptr},
     {"--max-size", &Options::maxSize, nullptr, nullptr},
+    {"--idp-metadata", &Options::idpMetadataFile, nullptr, nullptr},
+    {"--metadata-signer", &Options::metadataSigner, nullptr, nullptr},
+    {"--trust-unsigned-metadata", nullptr, &Options::trustUnsignedMetadata, nullptr},
+    {"--entity", &Options::entity, nullptr, nullptr},
 };
 
 const OptionSpec kMetadataOptions[] = {
@@ -209,6 +213,13 @@ const Form kLogoutVerify{
     {kCert, {"--idp", &Options::idpEntityId, "ENTITY"}, kDestination},
     "does not go with logout verify",
     true};
+const Form kMetadataLogoutVerify{
+    {"--query", "--post", "--idp-metadata", "--metadata-signer", "--trust-unsigned-metadata",
+     "--entity", "--destination", "--request-id", "--allow-sha1", "--allow-unsigned-response",
+     "--skew", "--now", "--max-size", "--json"},
+    {kIdpMetadata, kDestination},
+    "does not go with --idp-metadata (the IdP's settings come from the metadata)",
+    false};
 const Form kLogoutResponse{
     {"--destination", "--issuer", "--key", "--in-response-to", "--status", "--status-message",
      "--binding", "--relay-state", "--sha1", "--out", "--json"},
@@ -328,16 +339,17 @@ private:
                         ": missing --request-id ID (or --allow-unsolicited for a login the "
                         "IdP started)");
         }
-        for (const char* name : {"--request-id", "--id-out", "--max-size", "--skew", "--now",
-                                 "--replay-cache", "--encryption-cert", "--metadata-signer",
-                                 "--entity"}) {
+        for (const char* name :
+             {"--request-id", "--id-out", "--max-size", "--skew", "--now", "--replay-cache",
+              "--encryption-cert", "--metadata-signer", "--entity"}) {
             const OptionSpec* spec = findSpec(name);
             if (seen_.count(name) != 0 && spec != nullptr && spec->value != nullptr &&
                 (options_.*(spec->value)).empty()) {
                 return fail(name_ + ": " + name + " is empty");
             }
         }
-        if (&form == &kLogoutVerify && !checkLogoutInput()) return false;
+        if ((&form == &kLogoutVerify || &form == &kMetadataLogoutVerify) && !checkLogoutInput())
+            return false;
         if (options_.command == Command::Logout && !checkLogoutChoices()) return false;
         const std::string& signedValue = options_.wantAssertionsSigned;
         if (signedValue != "true" && signedValue != "false") {
@@ -363,7 +375,8 @@ private:
     bool checkMetadataTrust(const Form& form) {
         const bool readsMetadata = &form == &kMetadataPostRequest ||
                                    &form == &kMetadataRedirectRequest ||
-                                   &form == &kMetadataLoginVerify || &form == &kIdpMetadataForm;
+                                   &form == &kMetadataLoginVerify ||
+                                   &form == &kMetadataLogoutVerify || &form == &kIdpMetadataForm;
         if (!readsMetadata) return true;
         if (&form == &kIdpMetadataForm && options_.idpMetadataFile.empty()) {
             return fail(name_ + ": missing FILE (the IdP's or the federation's metadata)");
@@ -412,7 +425,8 @@ private:
         switch (options_.command) {
             case Command::Logout:
                 if (options_.logoutAction == "request") return kLogoutRequest;
-                if (options_.logoutAction == "verify") return kLogoutVerify;
+                if (options_.logoutAction == "verify")
+                    return metadata ? kMetadataLogoutVerify : kLogoutVerify;
                 if (options_.logoutAction == "response") return kLogoutResponse;
                 return kLogoutWithoutAction;
             case Command::Request:

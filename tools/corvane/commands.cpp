@@ -971,6 +971,11 @@ int runLogoutVerify(const Options& options) {
         if (!readKeyFile(kLogoutVerifyName, "--cert", options.certFiles[i], pems[i], exitCode))
             return exitCode;
     }
+    const bool fromMetadata = !options.idpMetadataFile.empty();
+    MetadataInputs metadataIn;
+    if (fromMetadata && !readMetadataInputs(kLogoutVerifyName, options, metadataIn, exitCode)) {
+        return exitCode;
+    }
     std::string posted;
     if (!options.postFile.empty() && !postedValue(options, posted, exitCode)) return exitCode;
     ExtendedSession session(options.verbosity);
@@ -978,6 +983,14 @@ int runLogoutVerify(const Options& options) {
     // Declared after the session: the certificates are released before it ends.
     corvane::LogoutExpectations expected;
     if (!logoutExpectations(options, pems, expected, exitCode)) return exitCode;
+    if (fromMetadata) {
+        corvane::IdpDescriptor idp;
+        if (!idpFromMetadata(kLogoutVerifyName, options, metadataIn, idp, exitCode))
+            return exitCode;
+        const corvane::Result<void> used = corvane::useIdpForLogout(idp, &expected);
+        if (!used.ok())
+            return libraryFailure(kLogoutVerifyName, "the IdP metadata is not usable", used);
+    }
     const bool post = !options.postFile.empty();
     // A value holding '%' is read as a form body gives it ('+' a space).
     const bool formEncoded = posted.find('%') != std::string::npos;

@@ -274,6 +274,9 @@ const char kLogoutHelp[] =
     "                      [--request-id ID [--allow-unsigned-response]]\n"
     "                      [--allow-sha1] [--skew SECONDS] [--now UNIX_TIME]\n"
     "                      [--max-size BYTES] [--json] [-v|-vv]\n"
+    "       corvane logout verify (--query RAW_QUERY | --post FILE) --idp-metadata FILE\n"
+    "                      (--metadata-signer CERT.pem | --trust-unsigned-metadata)\n"
+    "                      [--entity ID] --destination SP_SLO_URL [--request-id ID ...]\n"
     "       corvane logout response --destination IDP_SLO_URL --issuer SP_ENTITY\n"
     "                      --key SP.pem --in-response-to ID\n"
     "                      [--status success|requester|responder]\n"
@@ -299,6 +302,8 @@ const char kLogoutHelp[] =
     "  --allow-unsigned-response  Accept an unsigned LogoutResponse (never a\n"
     "                             request). WARNING: anyone can forge one.\n"
     "  --allow-sha1               Accept SHA-1 signatures.\n"
+    "With --idp-metadata FILE the IdP's entity ID and signing certificates come\n"
+    "from its verified metadata instead of --idp and --cert, as for verify.\n"
     "\n"
     "response: the signed LogoutResponse to the IdP's request --in-response-to\n"
     "ID, with --status (default success) and an optional --status-message.\n"
@@ -327,9 +332,8 @@ std::string helpText(Command command) {
         case Command::None:
             break;
     }
-    return kOverview +
-           exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9, kExit10, kExit11,
-                       kExit12});
+    return kOverview + exitStatus({kExit0, kExit1, kExit2, kExit3, kExit7, kExit8, kExit9, kExit10,
+                                   kExit11, kExit12});
 }
 
 std::string versionText() { return "corvane " CORVANE_VERSION "\n"; }
