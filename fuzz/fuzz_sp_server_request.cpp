@@ -4,7 +4,8 @@
 // also goes through the request-part readers as text. Whatever the input:
 // - the answer's status is one the server gives (200, 302, 303, 400, 403,
 //   404, 405, 413, 415, 503), a success only on its own path and method,
-//   a 303 only to "/" (never anywhere a request names);
+//   a 302 only to the IdP's configured URLs, a 303 only to "/" (never
+//   anywhere a request names), single logout (/logout, /slo) included;
 // - htmlEscape's text holds no markup character and no control character
 //   but tab and line break;
 // - what formDecode accepts decodes the same when every byte is escaped,
@@ -47,6 +48,9 @@ struct Setup {
         c.idpEntityId = "https://idp.example.test/metadata";
         c.idpSsoRedirectUrl = "https://idp.example.test/sso";
         c.idpSsoPostUrl = "https://idp.example.test/sso";
+        c.idpLogoutRedirect = {"https://idp.example.test/slo", "https://idp.example.test/slo-r"};
+        c.idpLogoutPost = {"https://idp.example.test/slo", ""};
+        c.sloUrl = "https://sp.example.test/slo";
         c.idpCertificates = {corvane::Key::loadCertificate(fixture("test-idp-cert.pem")).value()};
         c.spKey = corvane::Key::loadPrivateKey(fixture("test-sp-key-and-cert.pem")).value();
         c.replayCache = corvane::newInProcessReplayCache(1000);
@@ -82,14 +86,21 @@ void checkAnswer(const sp_server::HttpRequest& request, const sp_server::HttpRes
                 s == 413 || s == 415 || s == 503,
             "a status the server gives");
     const std::string path = sp_server::targetPath(request.target);
+    const bool get = request.method == "GET";
+    const bool post = request.method == "POST";
     if (s == 200) {
-        require(request.method == "GET" && (path == "/" || path == "/login" || path == "/metadata"),
+        require((get && (path == "/" || path == "/login" || path == "/metadata")) ||
+                    ((get || post) && path == "/slo") || (post && path == "/logout"),
                 "a page only on its own path");
     }
-    if (s == 302)
-        require(request.method == "GET" && path == "/login", "a redirect only to sign in");
+    if (s == 302) {
+        require((get && (path == "/login" || path == "/slo")) || (post && path == "/logout"),
+                "a redirect only to sign in or out");
+        require(answer.header("Location").rfind("https://idp.example.test/", 0) == 0,
+                "a redirect only to the IdP");
+    }
     if (s == 303) {
-        require(request.method == "POST" && path == "/acs", "a login only at the ACS");
+        require(post && (path == "/acs" || path == "/logout"), "a login only at the ACS");
         require(answer.header("Location") == "/", "after a login, only to the start page");
     }
 }
