@@ -484,7 +484,12 @@ HttpResponse SpApp::answerLogoutRequest(const std::string& message,
 
     corvane::LogoutBinding binding =
         byPost ? corvane::LogoutBinding::HttpPost : corvane::LogoutBinding::HttpRedirect;
+    // /slo exists only while the IdP has a logout endpoint: a guard only.
     const IdpLogoutEndpoint* endpoint = logoutEndpointFor(&binding);
+    if (endpoint == nullptr) {
+        return errorPage(500, "Signed out here only",
+                         "Your sessions here have ended; the IdP has no address for the answer.");
+    }
     corvane::LogoutResponseOptions options;
     options.destination = endpoint->responseUrl.empty() ? endpoint->url : endpoint->responseUrl;
     options.issuer = m_config.spEntityId;
