@@ -99,7 +99,12 @@ xmlSecTransformId namedSignatureMethod(xmlNode* signature) {
 
 // The first key that suits the signature's method; the first key of all
 // when none does (xmlsec1 then refuses it as it would any unsuitable key).
+// A single key is the answer either way, so it is not asked about: asking
+// xmlsec1 whether a key suits a method makes OpenSSL export the key's
+// numbers, which costs more than a tenth of a login, and xmlsec1 asks
+// again itself before it verifies.
 std::size_t firstSuitableKey(xmlNode* signature, const KeySet& keys) {
+    if (keys.size() <= 1) return 0;
     const xmlSecTransformId method = namedSignatureMethod(signature);
     for (std::size_t i = 0; method != xmlSecTransformIdUnknown && i < keys.size(); ++i)
         if (keySuitsMethod(method, keys[i].get())) return i;
