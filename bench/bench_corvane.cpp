@@ -11,14 +11,19 @@
 //   cost/...     both verifications on 1 MiB shaped to make name resolution
 //                costly (namespace declarations, depth, prefixed names),
 //                beside the honest 1 MiB response: time per byte must stay
-//                within a small multiple of the honest one's.
+//                within a small multiple of the honest one's;
+//   vs_floor/... the profile-checked login beside the physical floor and the
+//                bare xmlsec1 path with the key loaded once, from 6 KB to
+//                1 MiB, on 1 and 2 threads at 6 KB.
 // scripts/bench runs it and prints the ratio table.
 //
 // With --profile=OPERATION:N the binary instead runs one operation N times
 // with callgrind's collection switched on around the loop only (see
 // scripts/bench --profile); OPERATION is one of corvane-verify, bare-verify,
 // corvane-create, bare-sign, and corvane-verify or bare-verify followed by
-// -1MiB (the largest growth response) or -padding (the padded one).
+// -1MiB (the largest growth response) or -padding (the padded one); or one
+// of floor, bare, login followed by @ and the nominal size of a vs_floor
+// response (6144, 32768, 131072, 524288, 1048576).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +36,7 @@
 #include <string>
 
 #include <benchmark/benchmark.h>
+#include <libxml/c14n.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/valid.h>
@@ -278,23 +284,36 @@ bool registerRootId(xmlDoc* doc, xmlNode* root) {
     return ok;
 }
 
-// Parse, load the certificate, register the root ID, verify, free.
-bool bareVerify(const std::string& xml, const std::string& certPem) {
+struct XmlSecKeyFree {
+    void operator()(xmlSecKey* key) const { xmlSecKeyDestroy(key); }
+};
+
+// Parse, register the root ID, verify with a key loaded before (the
+// context borrows it), free.
+bool bareVerifyKeyOnce(const std::string& xml, xmlSecKey* key) {
     xmlDoc* doc = xmlParseMemory(xml.data(), static_cast<int>(xml.size()));
     xmlNode* root = doc ? xmlDocGetRootElement(doc) : nullptr;
     xmlNode* signature = root ? xmlSecFindNode(root, xmlSecNodeSignature, xmlSecDSigNs) : nullptr;
     bool ok = false;
     if (signature != nullptr) {
         xmlSecDSigCtx* ctx = xmlSecDSigCtxCreate(nullptr);
-        ctx->signKey = loadKey(certPem, xmlSecKeyDataFormatCertPem);
+        ctx->signKey = key;
         ctx->enabledReferenceUris = static_cast<xmlSecTransformUriType>(
             xmlSecTransformUriTypeEmpty | xmlSecTransformUriTypeSameDocument);
-        ok = ctx->signKey != nullptr && registerRootId(doc, root) &&
-             xmlSecDSigCtxVerify(ctx, signature) >= 0 && ctx->status == xmlSecDSigStatusSucceeded;
+        ok = registerRootId(doc, root) && xmlSecDSigCtxVerify(ctx, signature) >= 0 &&
+             ctx->status == xmlSecDSigStatusSucceeded;
+        ctx->signKey = nullptr;
         xmlSecDSigCtxDestroy(ctx);
     }
     xmlFreeDoc(doc);
     return ok;
+}
+
+// Load the certificate, then the above, then free the key.
+bool bareVerify(const std::string& xml, const std::string& certPem) {
+    const std::unique_ptr<xmlSecKey, XmlSecKeyFree> key(
+        loadKey(certPem, xmlSecKeyDataFormatCertPem));
+    return key && bareVerifyKeyOnce(xml, key.get());
 }
 
 // Parse the request with its template, load the private key, sign,
@@ -577,6 +596,175 @@ void corvaneCreateStandard(benchmark::State& state) {
     }
 }
 
+// ---- Against the physical floor ----
+//
+// The login series: the realistic SHA-256 response (about 6 KB) and the same
+// grown with attributes up to 1 MiB, each a login the profile accepts. For
+// each, three rows on the same text:
+//   floor  the physical floor, libxml2 and OpenSSL called directly: one
+//          parse (and free), SHA-256 over the canonical bytes of the signed
+//          element (computed once beforehand, and checked against the
+//          DigestValue), one RSA-2048 verification over the SignedInfo;
+//   bare   libxml2 + xmlsec1 verifying the response with the key loaded
+//          once: parse, register the root ID, verify, free;
+//   login  verifyLoginResponse with the IdP certificate loaded once.
+// scripts/bench --floor counts their instructions under callgrind and
+// prints the ratios (bench/ratios.py --floor).
+
+struct FloorInput {
+    std::string text;        // the signed response
+    std::string canonical;   // exclusive c14n of the root, its ds:Signature left out
+    std::string signedInfo;  // the response's SignedInfo text
+    std::string signature;   // RSA-SHA256 over signedInfo with the IdP key
+};
+
+// By nominal size in bytes (6144 stands for the realistic response).
+std::map<std::size_t, FloorInput>& floorSeries() {
+    static std::map<std::size_t, FloorInput> series;
+    return series;
+}
+
+std::string base64Of(const unsigned char* data, std::size_t size) {
+    std::string out(4 * ((size + 2) / 3) + 1, '\0');
+    const int written =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]), data, static_cast<int>(size));
+    out.resize(written < 0 ? 0 : static_cast<std::size_t>(written));
+    return out;
+}
+
+// The canonical bytes the Reference digests: the root in exclusive c14n
+// without comments, its ds:Signature removed. Stops the process unless
+// their SHA-256 is the response's DigestValue, so the floor hashes exactly
+// what the signature covers.
+std::string canonicalSignedBytes(const std::string& text) {
+    xmlDoc* doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, 0);
+    xmlNode* root = doc ? xmlDocGetRootElement(doc) : nullptr;
+    xmlNode* signature = root ? xmlSecFindChild(root, xmlSecNodeSignature, xmlSecDSigNs) : nullptr;
+    xmlChar* bytes = nullptr;
+    int size = -1;
+    if (signature != nullptr) {
+        xmlUnlinkNode(signature);
+        xmlFreeNode(signature);
+        size = xmlC14NDocDumpMemory(doc, nullptr, XML_C14N_EXCLUSIVE_1_0, nullptr, 0, &bytes);
+    }
+    const std::string canonical =
+        size < 0 ? std::string() : std::string(reinterpret_cast<const char*>(bytes), size);
+    xmlFree(bytes);
+    xmlFreeDoc(doc);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(canonical.data(), canonical.size(), digest, &length, EVP_sha256(), nullptr);
+    const std::string expected = "<ds:DigestValue>" + base64Of(digest, length) + "<";
+    if (canonical.empty() || text.find(expected) == std::string::npos) {
+        std::fprintf(stderr, "the canonical bytes do not match the DigestValue\n");
+        std::abort();
+    }
+    return canonical;
+}
+
+FloorInput floorInput(const std::string& text) {
+    FloorInput in;
+    in.text = text;
+    in.canonical = canonicalSignedBytes(text);
+    in.signedInfo = between(text, "<ds:SignedInfo>", "</ds:SignedInfo>");
+    in.signature = rsaSign(privateKey(inputs().idpKey).get(), EVP_sha256(), in.signedInfo);
+    return in;
+}
+
+void prepareFloorSeries() {
+    ResponseShape complete;
+    complete.digest = Digest::Sha256;
+    floorSeries()[6u << 10] = floorInput(mustSign(complete));
+    for (std::size_t size : {32u << 10, 128u << 10, 512u << 10, 1u << 20}) {
+        complete.extraAttributes = corvane_samples::extraAttributesFor(size, complete);
+        floorSeries()[size] = floorInput(mustSign(complete));
+    }
+}
+
+bool floorVerify(const FloorInput& in, EVP_PKEY* key) {
+    xmlDoc* doc =
+        xmlReadMemory(in.text.data(), static_cast<int>(in.text.size()), nullptr, nullptr, 0);
+    const bool parsed = doc != nullptr;
+    xmlFreeDoc(doc);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    const bool digested = EVP_Digest(in.canonical.data(), in.canonical.size(), digest, &length,
+                                     EVP_sha256(), nullptr) == 1;
+    benchmark::DoNotOptimize(digest);
+    return parsed && digested && rsaVerify(key, EVP_sha256(), in.signedInfo, in.signature);
+}
+
+// One of the three rows on one input, with what it loads once.
+class FloorRow {
+public:
+    FloorRow(const std::string& what, const FloorInput& in)
+        : what_(what),
+          in_(in),
+          publicKey_(certificateKey(inputs().idpCert)),
+          xmlsecKey_(loadKey(inputs().idpCert, xmlSecKeyDataFormatCertPem)),
+          expected_(sampleExpectations()) {
+        expected_.allowSha1 = false;
+    }
+    bool once() {
+        if (what_ == "floor") return floorVerify(in_, publicKey_.get());
+        if (what_ == "bare") return bareVerifyKeyOnce(in_.text, xmlsecKey_.get());
+        if (what_ == "login") return corvane::verifyLoginResponse(in_.text, expected_).ok();
+        return false;
+    }
+
+private:
+    const std::string what_;
+    const FloorInput& in_;
+    PkeyPtr publicKey_;
+    std::unique_ptr<xmlSecKey, XmlSecKeyFree> xmlsecKey_;
+    corvane::LoginExpectations expected_;
+};
+
+// Each thread loads its own keys; the input is shared, read only.
+void floorSeriesRow(benchmark::State& state, const char* what, const FloorInput* in) {
+    FloorRow row(what, *in);
+    for (auto _ : state) {
+        if (!row.once()) state.SkipWithError((std::string(what) + " refused the response").c_str());
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in->text.size()));
+    state.SetLabel(std::to_string(in->text.size()) + " bytes");
+}
+
+void registerFloorSeries() {
+    for (const auto& entry : floorSeries()) {
+        for (const char* what : {"floor", "bare", "login"}) {
+            const std::string name =
+                std::string("vs_floor/") + what + "/" + std::to_string(entry.first);
+            auto* row =
+                benchmark::RegisterBenchmark(name.c_str(), floorSeriesRow, what, &entry.second);
+            if (entry.first == (6u << 10)) row->Threads(1)->Threads(2)->UseRealTime();
+        }
+    }
+}
+
+// --profile=WHAT@SIZE:N: one row of the series under callgrind.
+int profileFloorSeries(const std::string& what, std::size_t size, int count) {
+    const auto found = floorSeries().find(size);
+    if (found == floorSeries().end()) {
+        std::fprintf(stderr, "no response of nominal size %zu in the series\n", size);
+        return 1;
+    }
+    FloorRow row(what, found->second);
+    int failures = !row.once();  // warm-up: first-use initialisation stays out
+    CALLGRIND_ZERO_STATS;
+    CALLGRIND_TOGGLE_COLLECT;
+    for (int i = 0; i < count; ++i) failures += !row.once();
+    CALLGRIND_TOGGLE_COLLECT;
+    if (failures != 0) {
+        std::fprintf(stderr, "profile %s@%zu: %d failures\n", what.c_str(), size, failures);
+        return 1;
+    }
+    std::printf("profiled %s@%zu x %d, %zu bytes\n", what.c_str(), size, count,
+                found->second.text.size());
+    return 0;
+}
+
 // ---- Single steps ----
 
 void partParseTinyXml(benchmark::State& state) {
@@ -606,6 +794,7 @@ void partLoadKey(benchmark::State& state, const std::string* pem, xmlSecKeyDataF
 
 void registerAll() {
     Inputs& in = inputs();
+    registerFloorSeries();
     benchmark::RegisterBenchmark("floor/rsa_verify_sha1", floorRsaVerify, EVP_sha1());
     benchmark::RegisterBenchmark("floor/rsa_verify_sha256", floorRsaVerify, EVP_sha256());
     benchmark::RegisterBenchmark("floor/rsa_sign_sha1", floorRsaSign, EVP_sha1());
@@ -719,6 +908,18 @@ int main(int argc, char** argv) {
     if (helper()->initHelper() != 0) {
         std::fprintf(stderr, "initHelper failed\n");
         return 1;
+    }
+    inputs().idpCert = corvane_samples::idpCert();
+    inputs().idpKey = corvane_samples::idpKey();
+    prepareFloorSeries();
+    for (int i = 1; i < argc; ++i) {
+        // The series alone is made for its profiles: callgrind runs them.
+        const char* spec = argv[i] + 10;
+        const char* at = std::strchr(spec, '@');
+        if (std::strncmp(argv[i], "--profile=", 10) != 0 || at == nullptr) continue;
+        const char* colon = std::strchr(at, ':');
+        return profileFloorSeries(std::string(spec, at), std::strtoul(at + 1, nullptr, 10),
+                                  colon ? std::atoi(colon + 1) : 10);
     }
     prepareInputs();
     std::fprintf(stderr, "realistic response: %zu bytes (SHA-1), %zu bytes (SHA-256)\n",

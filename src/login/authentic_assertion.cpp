@@ -52,7 +52,9 @@ int decryptToDocument(xmlNode* element, const EncryptedElement& encrypted,
         CallScope detailsOnly(CallScope::Delivery::DetailsOnly);
         std::string plaintext;
         const bool decrypted = decryptElement(encrypted, expected.spDecryptionKeys, &plaintext);
-        if (decrypted && screenResponseText(plaintext)) plain.reset(parseXmlSafely(plaintext));
+        ScreenedText screened;
+        if (decrypted && screenResponseText(plaintext, &screened))
+            plain.reset(parseScreenedXml(screened));
         xmlNode* root = plain ? xmlDocGetRootElement(plain.get()) : nullptr;
         if (root != nullptr && !isElement(root, kSamlAssertionNs, rootName)) {
             CorvaneBase::writeToLog(3, "Encrypted data: the plaintext's root is not saml:%s",

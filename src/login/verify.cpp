@@ -75,8 +75,9 @@ int verifyLogin(VerifiedLogin* login, const std::string& responseXml,
     if (!internal::messageWithinSizeLimit(responseXml, expected.maxMessageBytes)) {
         return toInt(Status::TooLarge);
     }
-    if (!internal::screenResponseText(responseXml)) return -8;
-    internal::XmlDocPtr doc(internal::parseXmlSafely(responseXml));
+    internal::ScreenedText screened;
+    if (!internal::screenResponseText(responseXml, &screened)) return -8;
+    internal::XmlDocPtr doc(internal::parseScreenedXml(screened));
     xmlNode* response = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
     if (response == nullptr) {
         CorvaneBase::setErrorMessage(internal::kMessageNotWellFormed);

@@ -82,8 +82,9 @@ int loadMetadata(IdpMetadataPtr* metadata, const std::string& xml,
     if (!internal::messageWithinSizeLimit(xml, options.maxMetadataBytes)) {
         return toInt(Status::TooLarge);
     }
-    if (!internal::screenText(xml, internal::kMetadataScreening)) return kUnusable;
-    internal::XmlDocPtr doc(internal::parseXmlSafely(xml));
+    internal::ScreenedText screened;
+    if (!internal::screenText(xml, internal::kMetadataScreening, &screened)) return kUnusable;
+    internal::XmlDocPtr doc(internal::parseScreenedXml(screened));
     xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
     if (root == nullptr) {
         CorvaneBase::setErrorMessage(kNotWellFormed);

@@ -32,7 +32,8 @@ int Corvane::verifySamlResponse(std::string& nameId, const std::string& response
                                 const std::string& idpKey) {
     if (!internal::messageWithinSizeLimit(responseXml, internal::kDefaultMaxMessageBytes))
         return -8;
-    if (!internal::screenResponseText(responseXml)) return -8;
+    internal::ScreenedText screened;
+    if (!internal::screenResponseText(responseXml, &screened)) return -8;
     // The text is UTF-8 or refused above; TinyXML is told so, which makes it
     // decode character references as libxml2 does.
     TiXmlDocument document;
@@ -47,7 +48,7 @@ int Corvane::verifySamlResponse(std::string& nameId, const std::string& response
         setErrorMessage(kNoAssertion);
         return -7;
     }
-    internal::XmlDocPtr verified(internal::parseXmlSafely(responseXml));
+    internal::XmlDocPtr verified(internal::parseScreenedXml(screened));
     xmlNode* signature = nullptr;
     if (internal::verifyDocumentSignature(verified.get(), idpKey, &signature) != 0) {
         setErrorMessage(kSignatureFailed);

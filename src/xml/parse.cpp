@@ -1,5 +1,4 @@
 // The one way the library parses XML with libxml2.
-#include <cctype>
 #include <climits>
 
 #include <libxml/SAX2.h>
@@ -9,9 +8,12 @@
 #include <vector>
 
 #include "Corvane.h"
+#include "frame/assertions.h"
 #include "frame/handles.h"
+#include "xml/attribute_bound.h"
 #include "xml/diagnostics.h"
 #include "xml/parse.h"
+#include "xml/screening.h"
 
 namespace corvane {
 namespace internal {
@@ -148,31 +150,14 @@ void closeEntityLoading(xmlSAXHandler* sax) {
     sax->resolveEntity = resolveNothing;
 }
 
-// libxml2 checks a start tag's attributes for duplicates pair by pair, so
-// its cost grows with the square of their number. A start tag is counted
-// from '<' and a name to its unquoted '>'; a '<' cannot stand in a real
-// attribute value, so it always ends the count.
+// The attribute bound (xml/attribute_bound.h) over the whole text.
 bool startTagsHaveFewAttributes(const std::string& text) {
-    int attributes = -1;  // not inside a start tag
-    char quote = 0;
+    StartTagAttributeBound bound;
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
     for (std::string::size_type i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '<') {
-            const unsigned char next =
-                i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-            attributes = (next >= 0x80 || next == '_' || next == ':' || isalpha(next)) ? 0 : -1;
-            quote = 0;
-        } else if (attributes < 0) {
-            continue;
-        } else if (quote != 0) {
-            if (c == quote) quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '>') {
-            attributes = -1;
-        } else if (c == '=' && ++attributes > kMaxAttributesPerElement) {
-            return false;
-        }
+        if (!StartTagAttributeBound::isMarkupByte(bytes[i])) continue;
+        const unsigned char next = i + 1 < text.size() ? bytes[i + 1] : 0;
+        if (!bound.feedMarkupByte(bytes[i], next)) return false;
     }
     return true;
 }
@@ -182,9 +167,11 @@ const int kParseOptions =
 
 }  // namespace
 
-xmlDoc* parseXmlSafely(const std::string& text) {
+namespace {
+
+// The parse itself, once the text is known to keep the attribute bound.
+xmlDoc* parseWithinAttributeBound(const std::string& text) {
     if (text.size() > static_cast<std::string::size_type>(INT_MAX)) return nullptr;
-    if (!startTagsHaveFewAttributes(text)) return nullptr;
     LibxmlDiagnosticsToLog diagnostics(kDetailLevel);
     ParseState state;  // outlives the context that points to it
     state.diagnostics = &diagnostics;
@@ -205,6 +192,19 @@ xmlDoc* parseXmlSafely(const std::string& text) {
         return nullptr;
     }
     return doc;
+}
+
+}  // namespace
+
+xmlDoc* parseXmlSafely(const std::string& text) {
+    if (!startTagsHaveFewAttributes(text)) return nullptr;
+    return parseWithinAttributeBound(text);
+}
+
+xmlDoc* parseScreenedXml(const ScreenedText& screened) {
+    CORVANE_ASSERT(screened.screened());
+    if (!screened.startTagsWithinAttributeBound()) return nullptr;
+    return parseWithinAttributeBound(screened.text());
 }
 
 }  // namespace internal

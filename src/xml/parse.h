@@ -22,6 +22,12 @@ namespace internal {
 // level 3, never to stderr.
 xmlDoc* parseXmlSafely(const std::string& text);
 
+class ScreenedText;
+// parseXmlSafely for a text the screening passed: the attribute bound was
+// read in the screening's pass over every byte, so the parse adds no pass
+// of its own before libxml2 reads the text.
+xmlDoc* parseScreenedXml(const ScreenedText& screened);
+
 }  // namespace internal
 }  // namespace corvane
 

@@ -1,7 +1,8 @@
-// A single forward pass over the response text that refuses what would let
+// Two forward passes over the response text that refuse what would let
 // TinyXML and libxml2 read two different documents, and what would make
 // either of them work out of proportion to the text (deep recursion,
-// quadratic attribute checks). Markup is recognised the way TinyXML
+// quadratic attribute checks): one over every byte for the characters
+// (and the parse's attribute bound), one over the markup. Markup is recognised the way TinyXML
 // recognises it, so the depth found here bounds TinyXML's recursion even on
 // text that is not well-formed.
 #include "xml/screening.h"
@@ -9,10 +10,13 @@
 #include <strings.h>
 
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "Corvane.h"
+#include "frame/assertions.h"
 #include "frame/messages.h"
+#include "xml/attribute_bound.h"
 #include "xml/parse.h"
 
 namespace corvane {
@@ -115,21 +119,82 @@ bool isXmlChar(unsigned long c) {
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
+// How the pass over every byte treats a byte: plain ASCII that XML allows
+// and the attribute bound ignores, a markup byte the attribute bound reads,
+// or a byte to decode (control characters, NUL and every byte outside
+// ASCII).
+enum ByteClass : unsigned char { kPlainByte, kMarkupByte, kByteToDecode };
+
+struct ByteClasses {
+    ByteClass of[256];
+};
+
+constexpr ByteClasses classifyBytes() {
+    ByteClasses table{};
+    for (int b = 0; b < 256; ++b) {
+        const bool plain = (b >= 0x20 && b < 0x80) || b == '\t' || b == '\n' || b == '\r';
+        table.of[b] = StartTagAttributeBound::isMarkupByte(static_cast<unsigned char>(b))
+                          ? kMarkupByte
+                      : plain ? kPlainByte
+                              : kByteToDecode;
+    }
+    return table;
+}
+
+constexpr ByteClasses kByteClasses = classifyBytes();
+
+// What one pass over every byte of the text finds: a NUL anywhere, the
+// first character that is not well-formed UTF-8 or not one XML allows,
+// and whether the start tags stay within the parse's attribute bound.
+struct ByteFindings {
+    bool hasNul = false;
+    TextVerdict characters = kTextSound;
+    bool withinAttributeBound = true;
+};
+
 // Every byte belongs to a well-formed UTF-8 sequence of a character XML
 // allows. TinyXML skips a multi-byte character whole without checking
 // what follows its lead byte, and takes U+FEFF for white space: only such
 // text is read the same way by it, by libxml2 and by this scanner. U+FEFF
-// is therefore allowed only as the byte order mark.
-TextVerdict checkCharacters(const std::string& text) {
+// is therefore allowed only as the byte order mark. A NUL is refused
+// before any other character, wherever it stands. The attribute bound of
+// the parse is read in the same pass, so the parse need not read the
+// text for it again.
+ByteFindings scanBytes(const std::string& text) {
+    ByteFindings found;
+    StartTagAttributeBound bound;
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
     std::size_t pos = 0;
-    while (pos < text.size()) {
+    while (pos < size) {
+        const unsigned char b = bytes[pos];
+        const ByteClass kind = kByteClasses.of[b];
+        if (kind == kPlainByte) {
+            ++pos;
+            continue;
+        }
+        if (kind == kMarkupByte) {
+            const unsigned char next = pos + 1 < size ? bytes[pos + 1] : 0;
+            if (found.withinAttributeBound)
+                found.withinAttributeBound = bound.feedMarkupByte(b, next);
+            ++pos;
+            continue;
+        }
         unsigned long c = 0;
         const std::size_t length = decodeUtf8(text, pos, &c);
-        if (length == 0) return kTextNotUtf8;
-        if (!isXmlChar(c) || (c == 0xFEFF && pos != 0)) return kTextBadCharacter;
-        pos += length;
+        if (length == 0) {
+            found.characters = kTextNotUtf8;
+        } else if (!isXmlChar(c) || (c == 0xFEFF && pos != 0)) {
+            found.characters = kTextBadCharacter;
+        } else {
+            pos += length;
+            continue;
+        }
+        // No NUL stands before pos: it would have stopped the pass there.
+        found.hasNul = std::memchr(bytes + pos, 0, size - pos) != nullptr;
+        return found;
     }
-    return kTextSound;
+    return found;
 }
 
 class ResponseScanner {
@@ -140,11 +205,15 @@ public:
           resolutionBudget_(resolutionStepBudget(text.size())),
           nodeBudget_(nodeBudget(text.size(), limits)) {}
 
+    // The parse's attribute bound, as the pass over every byte found it.
+    bool withinAttributeBound() const { return withinAttributeBound_; }
+
     bool run() {
-        if (text_.find('\0') != std::string::npos) return refuse(kHasNul);
-        const TextVerdict verdict = checkCharacters(text_);
-        if (verdict == kTextNotUtf8) return refuse(kNotUtf8);
-        if (verdict == kTextBadCharacter) return refuse(kBadCharacter);
+        const ByteFindings bytes = scanBytes(text_);
+        if (bytes.hasNul) return refuse(kHasNul);
+        if (bytes.characters == kTextNotUtf8) return refuse(kNotUtf8);
+        if (bytes.characters == kTextBadCharacter) return refuse(kBadCharacter);
+        withinAttributeBound_ = bytes.withinAttributeBound;
         if (!skipByteOrderMarkAndDeclaration()) return false;
         while (pos_ < text_.size()) {
             if (text_[pos_] != '<') {
@@ -215,14 +284,24 @@ private:
         return true;
     }
 
+    // Dispatches on the byte after '<' (the text holds no NUL, so '\0'
+    // stands for its end); comments are skipped even after the root.
     bool scanMarkup() {
-        if (startsWith(text_, pos_, "<!--")) return skipPast("-->", pos_ + 4);
+        const char next = pos_ + 1 < text_.size() ? text_[pos_ + 1] : '\0';
+        if (next == '!' && startsWith(text_, pos_, "<!--")) return skipPast("-->", pos_ + 4);
         if (rootClosed_) return refuse(kTrailingContent);
-        if (startsWith(text_, pos_, "<![CDATA[")) return skipPast("]]>", pos_ + 9);
-        if (startsWith(text_, pos_, "<?")) return refuse(kHasPi);
-        if (startsWith(text_, pos_, "<!")) return refuse(kHasDtd);
-        if (startsWith(text_, pos_, "</")) return scanEndTag();
-        if (pos_ + 1 < text_.size() && startsElementName(text_[pos_ + 1])) return scanStartTag();
+        switch (next) {
+            case '!':
+                if (startsWith(text_, pos_, "<![CDATA[")) return skipPast("]]>", pos_ + 9);
+                return refuse(kHasDtd);
+            case '?':
+                return refuse(kHasPi);
+            case '/':
+                return scanEndTag();
+            default:
+                break;
+        }
+        if (startsElementName(next)) return scanStartTag();
         return skipPast(">", pos_ + 1);  // TinyXML's "unknown" node
     }
 
@@ -243,16 +322,16 @@ private:
         return skipPast(">", pos_ + 2);
     }
 
-    // The attribute name that ends before the '=' at equals.
-    std::string attributeNameBefore(Pos equals, Pos tagStart) const {
+    // The attribute name that ends before the '=' at equals, in the text.
+    std::string_view attributeNameBefore(Pos equals, Pos tagStart) const {
         Pos end = equals;
         while (end > tagStart && isXmlSpace(text_[end - 1])) --end;
         Pos begin = end;
         while (begin > tagStart && !isXmlSpace(text_[begin - 1])) --begin;
-        return text_.substr(begin, end - begin);
+        return std::string_view(text_).substr(begin, end - begin);
     }
 
-    static bool declaresNamespace(const std::string& name) {
+    static bool declaresNamespace(std::string_view name) {
         return name == "xmlns" || (name.size() > 6 && name.compare(0, 6, "xmlns:") == 0);
     }
 
@@ -274,11 +353,10 @@ private:
                 reportMalformed(tagStart, kTooManyAttributes);
                 return false;
             }
-            const std::string name = attributeNameBefore(i, tagStart);
-            if (!declaresNamespace(name) && name.find(':') != std::string::npos) {
-                ++prefixedAttributes;
-            }
-            if (declaresNamespace(name)) {
+            const std::string_view name = attributeNameBefore(i, tagStart);
+            const bool declaration = declaresNamespace(name);
+            if (!declaration && name.find(':') != std::string_view::npos) ++prefixedAttributes;
+            if (declaration) {
                 if (++declarations > kMaxNamespaceDeclarationsPerElement) {
                     reportMalformed(tagStart, kTooManyDeclarations);
                     return false;
@@ -346,6 +424,7 @@ private:
     const long long resolutionBudget_;
     const long long nodeBudget_;
     long long nodes_ = 0;  // elements and attributes so far
+    bool withinAttributeBound_ = false;
 };
 
 }  // namespace
@@ -354,8 +433,22 @@ const ScreeningLimits kResponseScreening = {"SAML token", kMaxElementDepth, kMax
 const ScreeningLimits kMetadataScreening = {"SAML metadata", kMaxElementDepth, kMaxNodesPerMessage,
                                             kMetadataBytesPerFurtherNode};
 
+bool screenText(const std::string& text, const ScreeningLimits& limits, ScreenedText* out) {
+    CORVANE_ASSERT(out);
+    ResponseScanner scanner(text, limits);
+    if (!scanner.run()) return false;
+    out->text_ = &text;
+    out->withinAttributeBound_ = scanner.withinAttributeBound();
+    return true;
+}
+
 bool screenText(const std::string& text, const ScreeningLimits& limits) {
-    return ResponseScanner(text, limits).run();
+    ScreenedText screened;
+    return screenText(text, limits, &screened);
+}
+
+bool screenResponseText(const std::string& text, ScreenedText* out) {
+    return screenText(text, kResponseScreening, out);
 }
 
 bool screenResponseText(const std::string& text) { return screenText(text, kResponseScreening); }

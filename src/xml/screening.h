@@ -10,6 +10,25 @@
 namespace corvane {
 namespace internal {
 
+struct ScreeningLimits;
+
+// A text the screening passed, with what its pass over every byte found
+// for the parse that follows (parseScreenedXml): whether the start tags
+// stay within the parse's attribute bound. Refers to the text: it must
+// outlive this.
+class ScreenedText {
+public:
+    bool screened() const { return text_ != nullptr; }
+    const std::string& text() const { return *text_; }
+    bool startTagsWithinAttributeBound() const { return withinAttributeBound_; }
+
+private:
+    friend bool screenText(const std::string& text, const ScreeningLimits& limits,
+                           ScreenedText* out);
+    const std::string* text_ = nullptr;
+    bool withinAttributeBound_ = false;
+};
+
 // True when the text is one UTF-8 document that both parsers read alike:
 // no NUL, no encoding but UTF-8, no DTD or other markup declaration, no
 // processing instruction beyond the leading XML declaration, nothing but
@@ -20,6 +39,8 @@ namespace internal {
 // kMaxNodesPerMessage elements and attributes in all (xml/limits.h).
 // Otherwise the reason has gone to the error callback and it is false.
 bool screenResponseText(const std::string& text);
+// The same, filling *out for parseScreenedXml when it passes.
+bool screenResponseText(const std::string& text, ScreenedText* out);
 
 // What one kind of document may hold: the name its messages give it,
 // how deep its elements nest, and how many elements and attributes it
@@ -38,8 +59,10 @@ extern const ScreeningLimits kResponseScreening;
 // one per kMetadataBytesPerFurtherNode bytes.
 extern const ScreeningLimits kMetadataScreening;
 
-// The screening of screenResponseText with the given limits.
+// The screening of screenResponseText with the given limits, filling *out
+// when it passes.
 bool screenText(const std::string& text, const ScreeningLimits& limits);
+bool screenText(const std::string& text, const ScreeningLimits& limits, ScreenedText* out);
 
 }  // namespace internal
 }  // namespace corvane

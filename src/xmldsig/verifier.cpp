@@ -13,6 +13,8 @@
 #include <xmlsec/transforms.h>
 #include <xmlsec/xmltree.h>
 
+#include <libxml/valid.h>
+
 #include "Corvane.h"
 #include "xml/diagnostics.h"
 #include "xmldsig/key_strength.h"
@@ -32,9 +34,62 @@ const char kSigAlgNotAllowed[] = "HTTP-Redirect SigAlg is not an allowed signatu
 const int kDiagnosticLevel = 1;
 
 std::atomic<unsigned long> referencePasses(0);
+std::atomic<unsigned long> rootReferencesAsWholeDocument(0);
 
-int countReferencePass(xmlSecTransformCtx*) {
+// The document holds the root element and, beside it, comments only: no
+// processing instruction or document type that a canonicalization of the
+// whole document could render.
+bool onlyCommentsBesideTheRoot(const xmlDoc* doc) {
+    for (const xmlNode* node = doc->children; node != nullptr; node = node->next)
+        if (node->type != XML_ELEMENT_NODE && node->type != XML_COMMENT_NODE) return false;
+    return true;
+}
+
+// The same-document reference "#" + id names the root element of doc by
+// an ID that is an NCName, so xmlsec1's expression xpointer(id('id'))
+// selects exactly the root.
+bool namesTheRoot(xmlDoc* doc, const xmlChar* reference) {
+    if (reference == nullptr || reference[0] != '#' || xmlValidateNCName(reference + 1, 0) != 0)
+        return false;
+    const xmlAttr* id = xmlGetID(doc, reference + 1);
+    return id != nullptr && id->parent == xmlDocGetRootElement(doc);
+}
+
+// xmlsec1 prepares a reference "#" + ID as: the whole document (every
+// node, comments included) narrowed by an XPointer transform to the
+// element's tree without comments, then the enveloped-signature transform,
+// then the canonicalization. When the element is the root, the other
+// top-level nodes are comments, and the canonicalization that follows the
+// enveloped-signature transform is exclusive c14n without comments, the
+// XPointer transform changes nothing the canonicalization renders:
+// without it the same octets are digested, and xmlsec1 is spared the
+// XPointer evaluation and, for every node, attribute and namespace node
+// canonicalized, a walk up the ancestors to the root. Any other chain is
+// left as it is.
+bool readRootReferenceAsWholeDocument(xmlSecTransformCtx* ctx) {
+    xmlSecTransform* xpointer = ctx->first;
+    if (xpointer == nullptr || xpointer->id != xmlSecTransformXPointerId) return false;
+    xmlSecTransform* enveloped = xpointer->next;
+    if (enveloped == nullptr || enveloped->id != xmlSecTransformEnvelopedId ||
+        enveloped->hereNode == nullptr)
+        return false;
+    xmlSecTransform* c14n = enveloped->next;
+    if (c14n == nullptr || c14n->id != xmlSecTransformExclC14NId) return false;
+    xmlDoc* doc = enveloped->hereNode->doc;
+    if (doc == nullptr || (ctx->uri != nullptr && ctx->uri[0] != '\0') ||
+        !namesTheRoot(doc, ctx->xptrExpr) || !onlyCommentsBesideTheRoot(doc))
+        return false;
+    ctx->first = enveloped;
+    xmlSecTransformDestroy(xpointer);  // unlinks it from the chain first
+    rootReferencesAsWholeDocument.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+// xmlsec1's reference pre-execute hook: counts the pass and reads a
+// reference to the root as the whole document where that is the same.
+int beforeReferenceTransforms(xmlSecTransformCtx* ctx) {
     referencePasses.fetch_add(1, std::memory_order_relaxed);
+    readRootReferenceAsWholeDocument(ctx);
     return 0;
 }
 
@@ -99,7 +154,12 @@ xmlSecTransformId namedSignatureMethod(xmlNode* signature) {
 
 // The first key that suits the signature's method; the first key of all
 // when none does (xmlsec1 then refuses it as it would any unsuitable key).
+// A single key is the answer either way, so it is not asked about: asking
+// xmlsec1 whether a key suits a method makes OpenSSL export the key's
+// numbers, which costs more than a tenth of a login, and xmlsec1 asks
+// again itself before it verifies.
 std::size_t firstSuitableKey(xmlNode* signature, const KeySet& keys) {
+    if (keys.size() <= 1) return 0;
     const xmlSecTransformId method = namedSignatureMethod(signature);
     for (std::size_t i = 0; method != xmlSecTransformIdUnknown && i < keys.size(); ++i)
         if (keySuitsMethod(method, keys[i].get())) return i;
@@ -144,7 +204,7 @@ Verdict runVerification(xmlSecDSigCtx* ctx, xmlNode* signature, const KeySet& ke
                         std::size_t skip) {
     const bool furtherKeys = keys.size() > 1;
     if (furtherKeys) ctx->flags |= XMLSEC_DSIG_FLAGS_STORE_SIGNATURE;
-    ctx->referencePreExecuteCallback = countReferencePass;
+    ctx->referencePreExecuteCallback = beforeReferenceTransforms;
     const LibxmlDiagnosticsToLog diagnostics(kDiagnosticLevel);
     if (xmlSecDSigCtxVerify(ctx, signature) < 0) return Verdict::Failed;
     if (ctx->status == xmlSecDSigStatusSucceeded) return Verdict::Verified;
@@ -233,6 +293,10 @@ Verdict verifyRedirectSignature(const std::string& signedOctets, const std::stri
 }
 
 unsigned long referencePassesSoFar() { return referencePasses.load(std::memory_order_relaxed); }
+
+unsigned long rootReferencesReadAsWholeDocumentSoFar() {
+    return rootReferencesAsWholeDocument.load(std::memory_order_relaxed);
+}
 
 }  // namespace internal
 }  // namespace corvane

@@ -80,6 +80,10 @@ bool inclusiveCanonicalFormBounded(xmlDoc* doc, xmlNode* signature);
 // process (xmlsec1's reference pre-execute hook). Read by tests that
 // assert how much digest work a verification does.
 unsigned long referencePassesSoFar();
+// How many of those passes read a reference to the document's root as the
+// whole document (the XPointer transform left out where it changes
+// nothing; see verifier.cpp), in this process. Read by tests.
+unsigned long rootReferencesReadAsWholeDocumentSoFar();
 
 }  // namespace internal
 }  // namespace corvane

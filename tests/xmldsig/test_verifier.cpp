@@ -356,6 +356,91 @@ INSTANTIATE_TEST_SUITE_P(
         InclusiveRow{"InclusiveOnASmallShape", kInclusive, 4, 10, false}),
     RowName());
 
+// ---- A reference to the root read as the whole document -------------------
+
+const char kExclusiveWithComments[] = "http://www.w3.org/2001/10/xml-exc-c14n#WithComments";
+const char kResponseNotVerified[] =
+    "SAML response signature over the Response does not verify with any IdP certificate";
+
+// text with what goes before its root element (after the XML declaration,
+// when there is one) and after its end.
+std::string aroundTheRoot(const std::string& text, const std::string& before,
+                          const std::string& after) {
+    const std::size_t declarationEnd = text.compare(0, 5, "<?xml") == 0 ? text.find("?>") + 2 : 0;
+    return text.substr(0, declarationEnd) + before + text.substr(declarationEnd) + after;
+}
+
+struct WholeDocumentRow {
+    const char* name;
+    std::string text;
+    bool readAsWholeDocument;  // the XPointer transform left out
+    bool accepted;
+    std::string message;  // when refused
+};
+
+// Leaving xmlsec1's XPointer transform out of a reference to the root
+// digests the same octets: every signature verifies or fails as before,
+// and the shortcut is taken only where nothing it would select differs.
+TEST(RootReferenceAsWholeDocument, SameVerdictsAndOnlyWhereNothingDiffers) {
+    const std::string overResponse = signedLogin(true);
+    const std::string tampered =
+        replaceAll(overResponse, "alice-7f3a@example.test", "mallory@example.test");
+    const std::vector<WholeDocumentRow> rows = {
+        {"ResponseSignedExclusive", overResponse, true, true, ""},
+        {"TamperedAfterSigning", tampered, true, false, kResponseNotVerified},
+        {"CommentsBesideTheRoot",
+         aroundTheRoot(overResponse, "<!-- before -->\n", "\n<!-- after -->"), true, true, ""},
+        {"CommentInsideTheRootAfterSigning",
+         replaceAll(overResponse, "alice-7f3a@example.test</saml:NameID>",
+                    "alice-7f3a@example.test</saml:NameID><!-- x -->"),
+         true, true, ""},
+        // Comments are canonicalized: the XPointer transform's tree without
+        // comments matters, so it stays.
+        {"ExclusiveWithComments", signedLogin(true, kExclusiveWithComments), false, true, ""},
+        {"Inclusive", signedLogin(true, kInclusive), false, true, ""},
+        // The reference names the Assertion, not the root.
+        {"AssertionSigned", signedLogin(false), false, true, ""},
+    };
+    for (const WholeDocumentRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const unsigned long before = corvane::internal::rootReferencesReadAsWholeDocumentSoFar();
+        const corvane::Result<corvane::VerifiedLogin> login =
+            corvane::verifyLoginResponse(row.text, loginExpectations({keyFor(KeyRole::Right)}));
+        EXPECT_EQ(corvane::internal::rootReferencesReadAsWholeDocumentSoFar() - before,
+                  row.readAsWholeDocument ? 1u : 0u);
+        EXPECT_EQ(login.ok(), row.accepted) << login.message();
+        if (!row.accepted) {
+            EXPECT_EQ(login.status(), corvane::Status::NotAuthentic);
+            EXPECT_EQ(login.message(), row.message);
+        }
+    }
+}
+
+// The documented verification parses without the screening: a processing
+// instruction beside the root, which a whole-document canonicalization
+// would render, keeps the XPointer transform, and the signature verifies
+// as before; without it the shortcut is taken.
+TEST(RootReferenceAsWholeDocument, ProcessingInstructionBesideTheRootKeepsTheXPointer) {
+    const std::string signedDocument = signedChainDocument(kExclusive, 1, 1);
+    struct Row {
+        const char* name;
+        std::string text;
+        bool readAsWholeDocument;
+    };
+    const std::vector<Row> rows = {
+        {"RootAlone", signedDocument, true},
+        {"InstructionAfterTheRoot", aroundTheRoot(signedDocument, "", "<?app note?>"), false},
+        {"InstructionBeforeTheRoot", aroundTheRoot(signedDocument, "<?app note?>", ""), false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const unsigned long before = corvane::internal::rootReferencesReadAsWholeDocumentSoFar();
+        EXPECT_EQ(corvane::verifySignature(row.text, idpCert()), 0);
+        EXPECT_EQ(corvane::internal::rootReferencesReadAsWholeDocumentSoFar() - before,
+                  row.readAsWholeDocument ? 1u : 0u);
+    }
+}
+
 // ---- HTTP-Redirect signatures over exact octets -----------------------------
 
 const char kOctets[] =
