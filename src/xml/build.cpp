@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 
 #include "xml/build.h"
+#include "xml/tree.h"
 
 #include "Corvane.h"
 #include "frame/handles.h"
@@ -33,6 +34,62 @@ bool addAttribute(xmlNode* node, const char* name, const std::string& value) {
     // xmlNewProp keeps the value as raw text (xmlNewDocProp would read
     // entity references in it).
     return xmlNewProp(node, BAD_CAST name, BAD_CAST value.c_str()) != nullptr;
+}
+
+namespace {
+
+// The reference libxml2's serializer leaves for namespace names to write,
+// or null for a character it writes right.
+const char* namespaceNameReference(char c) {
+    switch (c) {
+        case '&':
+            return "&amp;";
+        case '<':
+            return "&lt;";
+        case '\t':
+            return "&#9;";
+        case '\n':
+            return "&#10;";
+        case '\r':
+            return "&#13;";
+        default:
+            return nullptr;
+    }
+}
+
+// href with each such character written as its reference; false when it
+// holds none (nothing to replace).
+bool escapedNamespaceName(const xmlChar* href, std::string* escaped) {
+    bool changed = false;
+    for (const xmlChar* p = href; p != nullptr && *p != 0; ++p) {
+        const char* reference = namespaceNameReference(static_cast<char>(*p));
+        changed = changed || reference != nullptr;
+        escaped->append(reference != nullptr ? reference : std::string(1, static_cast<char>(*p)));
+    }
+    return changed;
+}
+
+bool escapeNamespaceDefinitions(xmlNode* element) {
+    for (xmlNs* ns = element->nsDef; ns != nullptr; ns = ns->next) {
+        std::string escaped;
+        if (!escapedNamespaceName(ns->href, &escaped)) continue;
+        xmlChar* copy = xmlStrdup(BAD_CAST escaped.c_str());
+        if (copy == nullptr) return false;
+        xmlFree(const_cast<xmlChar*>(ns->href));
+        ns->href = copy;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool escapeNamespaceNamesForSerialization(xmlDoc* doc) {
+    xmlNode* root = xmlDocGetRootElement(doc);
+    for (xmlNode* element = root; element != nullptr;
+         element = nextElementInDocumentOrder(root, element)) {
+        if (!escapeNamespaceDefinitions(element)) return false;
+    }
+    return true;
 }
 
 bool serializeXml(xmlDoc* doc, std::string* out) {

@@ -26,6 +26,16 @@ bool serializeXml(xmlDoc* doc, std::string* out);
 // document.
 bool serializeXmlAsDeclared(xmlDoc* doc, std::string* out);
 
+// libxml2 writes a namespace name between its quotes as it is, so a name
+// holding '&', '<', a tab or a line break (from a reference in the parsed
+// text) comes out not well-formed, or parses back to another name. This
+// writes those characters in the tree's namespace names as character
+// references, so the serialization parses back to exactly the names the
+// tree held. Only for a tree that is serialized next and then discarded:
+// its names no longer hold the names themselves. False when libxml2 could
+// not allocate.
+bool escapeNamespaceNamesForSerialization(xmlDoc* doc);
+
 // Every character is one XML 1.0 may carry, in well-formed UTF-8.
 bool isXmlText(const std::string& text);
 

@@ -77,7 +77,8 @@ int signDocument(std::string* documentText, const std::string& spKeyAndCert) {
     const internal::LibxmlDiagnosticsToLog diagnostics(kDiagnosticLevel);
     if (internal::fillSignatureTemplate(ctx.get(), signature) != 0) return -8;
     std::string signedText;
-    if (!internal::serializeXmlAsDeclared(doc.get(), &signedText)) {
+    if (!internal::escapeNamespaceNamesForSerialization(doc.get()) ||
+        !internal::serializeXmlAsDeclared(doc.get(), &signedText)) {
         CorvaneBase::setErrorMessage(internal::kMessageCannotSerialize);
         return -8;
     }
