@@ -13,6 +13,7 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <xmlsec/keys.h>
+#include <xmlsec/keysmngr.h>
 #include <xmlsec/transforms.h>
 #include <xmlsec/xmldsig.h>
 #include <zlib.h>
@@ -38,6 +39,7 @@ CORVANE_MAKE_DELETER(xmlParserCtxt, xmlFreeParserCtxt);
 CORVANE_MAKE_DELETER(xmlSecKey, xmlSecKeyDestroy);
 CORVANE_MAKE_DELETER(xmlSecKeyData, xmlSecKeyDataDestroy);
 CORVANE_MAKE_DELETER(xmlSecDSigCtx, xmlSecDSigCtxDestroy);
+CORVANE_MAKE_DELETER(xmlSecKeysMngr, xmlSecKeysMngrDestroy);
 CORVANE_MAKE_DELETER(xmlSecTransform, xmlSecTransformDestroy);
 CORVANE_MAKE_DELETER(xmlSecTransformCtx, xmlSecTransformCtxDestroy);
 CORVANE_MAKE_DELETER(xmlSecBuffer, xmlSecBufferDestroy);

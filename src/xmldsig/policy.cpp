@@ -149,18 +149,35 @@ bool referenceCoversElement(xmlDoc* doc, const xmlNode* element, xmlNode* signat
     return uri.get()[0] == '\0' || fragmentNamesElement(doc, element, uri.get());
 }
 
-xmlSecDSigCtx* newRestrictedVerificationContext(xmlSecKey* key) {
-    xmlSecDSigCtx* ctx = xmlSecDSigCtxCreate(nullptr);
-    if (ctx == nullptr) {
-        if (key) xmlSecKeyDestroy(key);
-        return nullptr;
-    }
-    ctx->signKey = key;
-    if (key == nullptr || !restrictToAllowedAlgorithms(ctx)) {
-        xmlSecDSigCtxDestroy(ctx);
-        return nullptr;
-    }
-    return ctx;
+namespace {
+
+// xmlsec1's getKey for a context of newRestrictedVerificationContext: a
+// copy of the key the caller chose (keyInfoCtx->userData); the document's
+// KeyInfo is never read. xmlsec1 then matches the key against what the
+// signature method requires: its kind (RSA, EC) and its usage stay
+// required; whether it is public or private is no longer asked, because an
+// RSA or EC key always holds its public half, and the question makes
+// OpenSSL export the key's numbers on every verification.
+xmlSecKey* chosenKey(xmlNode*, xmlSecKeyInfoCtx* keyInfoCtx) {
+    keyInfoCtx->keyReq.keyType = xmlSecKeyDataTypeUnknown;
+    return newKeyValueCopy(static_cast<xmlSecKey*>(keyInfoCtx->userData));
+}
+
+}  // namespace
+
+xmlSecKeysMngr* newChosenKeyManager() {
+    xmlSecKeysMngr* manager = xmlSecKeysMngrCreate();
+    if (manager != nullptr) manager->getKey = chosenKey;
+    return manager;
+}
+
+xmlSecDSigCtx* newRestrictedVerificationContext(xmlSecKeysMngr* manager, xmlSecKey* key) {
+    if (manager == nullptr || manager->getKey != chosenKey || key == nullptr) return nullptr;
+    UniquePtr<xmlSecDSigCtx> ctx(xmlSecDSigCtxCreate(manager));
+    if (!ctx) return nullptr;
+    ctx->keyInfoReadCtx.userData = key;
+    if (!restrictToAllowedAlgorithms(ctx.get())) return nullptr;
+    return ctx.release();
 }
 
 }  // namespace internal

@@ -70,9 +70,16 @@ bool signatureUsesSha1(xmlNode* signature);
 // resolves to the element itself.
 bool referenceCoversElement(xmlDoc* doc, const xmlNode* element, xmlNode* signature);
 
-// A verification context that owns key (destroyed here on failure) and is
-// restricted as restrictToAllowedAlgorithms says; null on failure.
-xmlSecDSigCtx* newRestrictedVerificationContext(xmlSecKey* key);
+// A keys manager that hands a verification context the key its caller
+// chose (newRestrictedVerificationContext), never one read from the
+// document; null when xmlsec1 could not allocate.
+xmlSecKeysMngr* newChosenKeyManager();
+
+// A verification context restricted as restrictToAllowedAlgorithms says
+// that verifies with a copy of key, handed to it by manager (from
+// newChosenKeyManager); key and manager must outlive the context. Null on
+// failure.
+xmlSecDSigCtx* newRestrictedVerificationContext(xmlSecKeysMngr* manager, xmlSecKey* key);
 
 // Verifies the first ds:Signature of a parsed document (null when the
 // text did not parse), with the statuses and messages of verifySignature.

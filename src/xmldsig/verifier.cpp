@@ -256,8 +256,9 @@ Verdict verifyEmbeddedSignature(xmlDoc* doc, const xmlNode* element, xmlNode* si
     if (before != Verdict::Verified) return before;
     if (keys.empty()) return Verdict::Failed;
     const std::size_t first = firstSuitableKey(signature, keys);
+    UniquePtr<xmlSecKeysMngr> manager(newChosenKeyManager());
     UniquePtr<xmlSecDSigCtx> ctx(
-        newRestrictedVerificationContext(newKeyValueCopy(keys[first].get())));
+        newRestrictedVerificationContext(manager.get(), keys[first].get()));
     if (!ctx) return Verdict::Failed;
     return runVerification(ctx.get(), signature, keys, first);
 }
