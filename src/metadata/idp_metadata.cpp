@@ -278,32 +278,23 @@ Result<void> checkIdpComplete(const IdpDescriptor& idp) {
                                                          missing + " is missing");
 }
 
-// The endpoint of kind ("SingleSignOnService", "SingleLogoutService") for
-// binding, with a Location; null and failure filled when there is none.
-const IdpEndpoint* usableEndpoint(const IdpDescriptor& idp,
-                                  const std::vector<IdpEndpoint>& endpoints, const char* kind,
-                                  const std::string& binding, Result<void>* failure) {
-    const IdpEndpoint* endpoint = findEndpoint(endpoints, binding);
-    if (endpoint != nullptr && !endpoint->location.empty()) return endpoint;
-    *failure = Result<void>::failure(Status::BadOptions,
-                                     "IdP \"" + escaped(idp.entityId) + "\" has no " + kind +
-                                         " for the binding " + escaped(binding));
-    return nullptr;
-}
-
-// Sets *destination to the endpoint's Location, or with preferResponse to
-// its ResponseLocation when it has one.
+// Sets options->destination to the Location of the endpoint of kind
+// ("SingleSignOnService", "SingleLogoutService") for binding, or with
+// preferResponse to its ResponseLocation when it has one.
 template <typename Options>
 Result<void> useEndpoint(const IdpDescriptor& idp, const std::vector<IdpEndpoint>& endpoints,
                          const char* kind, const std::string& binding, bool preferResponse,
                          Options* options) {
     if (options == nullptr) return Result<void>::failure(Status::BadOptions, kNoTarget);
-    Result<void> outcome = Result<void>::success();
-    const IdpEndpoint* endpoint = usableEndpoint(idp, endpoints, kind, binding, &outcome);
-    if (endpoint == nullptr) return outcome;
+    const IdpEndpoint* endpoint = findEndpoint(endpoints, binding);
+    if (endpoint == nullptr || endpoint->location.empty()) {
+        return Result<void>::failure(Status::BadOptions,
+                                     "IdP \"" + escaped(idp.entityId) + "\" has no " + kind +
+                                         " for the binding " + escaped(binding));
+    }
     const bool response = preferResponse && !endpoint->responseLocation.empty();
     options->destination = response ? endpoint->responseLocation : endpoint->location;
-    return outcome;
+    return Result<void>::success();
 }
 
 // Copies the IdP's entity ID and signing keys into expectations of any kind.

@@ -1,6 +1,7 @@
 // Building XML documents with libxml2's tree, checking text that goes
 // into them, and serializing them; base64 for what they carry.
 #include <climits>
+#include <cstring>
 
 #include <libxml/chvalid.h>
 #include <libxml/xmlstring.h>
@@ -57,16 +58,22 @@ const char* namespaceNameReference(char c) {
     }
 }
 
+// The characters namespaceNameReference writes as references.
+const char kUnescapedByTheSerializer[] = "&<\t\n\r";
+
 // href with each such character written as its reference; false when it
-// holds none (nothing to replace).
+// holds none (nothing to replace, and nothing built: the common case).
 bool escapedNamespaceName(const xmlChar* href, std::string* escaped) {
-    bool changed = false;
-    for (const xmlChar* p = href; p != nullptr && *p != 0; ++p) {
-        const char* reference = namespaceNameReference(static_cast<char>(*p));
-        changed = changed || reference != nullptr;
-        escaped->append(reference != nullptr ? reference : std::string(1, static_cast<char>(*p)));
+    const char* name = reinterpret_cast<const char*>(href);
+    if (name == nullptr || std::strpbrk(name, kUnescapedByTheSerializer) == nullptr) return false;
+    for (const char* p = name; *p != 0; ++p) {
+        const char* reference = namespaceNameReference(*p);
+        if (reference != nullptr)
+            escaped->append(reference);
+        else
+            escaped->push_back(*p);
     }
-    return changed;
+    return true;
 }
 
 bool escapeNamespaceDefinitions(xmlNode* element) {

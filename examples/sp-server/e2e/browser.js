@@ -162,6 +162,23 @@ async function signOut(page, sp, button) {
     });
 }
 
+// Signs user in at sp, presses the sign-out button, and checks the whole
+// round trip: the LogoutRequest went by method, the IdP's LogoutResponse was
+// accepted, sp shows the sign-in links again, and the IdP's session is over
+// too (signing in asks for the password).
+async function spInitiatedLogout(page, sp, user, button, method, shot) {
+    await signIn(page, sp, user);
+    const outcome = await signOut(page, sp, button);
+    expect(outcome === 'Signed out here and at the IdP.', `the outcome is ${JSON.stringify(outcome)}`);
+    expect(page.idpLogoutMethods[0] === method, `the LogoutRequest went by ${page.idpLogoutMethods[0]}`);
+    const answer = page.sloAnswers.find((a) => a.kind === 'response');
+    expect(answer && answer.status === 200, `the IdP's LogoutResponse was answered ${answer && answer.status}`);
+    await page.screenshot({ path: path.join(SHOTS, shot), fullPage: true });
+    expect(await signedOutAt(page, sp), `${sp} shows the sign-in links again`);
+    await page.goto(`${sp}/login`);
+    await page.waitForSelector('input[name=password]');
+}
+
 // The error page's text and the status the SP answered the last /acs with.
 async function refusal(page) {
     const error = await page.evaluate(() => {
@@ -331,29 +348,10 @@ const checks = [
         expect(answer.status === 403, `SP 2 answered 403, not ${answer.status}`);
         expect(answer.text.includes('was accepted before: a replay is refused'), `reason: ${answer.text}`);
     }],
-    ['SP-initiated logout by HTTP-Redirect (SP 1) ends the session here and at the IdP', async (page) => {
-        await signIn(page, SP1, USERS.zoe);
-        const outcome = await signOut(page, SP1, '#logout-redirect');
-        expect(outcome === 'Signed out here and at the IdP.', `the outcome is ${JSON.stringify(outcome)}`);
-        expect(page.idpLogoutMethods[0] === 'GET', `the LogoutRequest went by ${page.idpLogoutMethods[0]}`);
-        const answer = page.sloAnswers.find((a) => a.kind === 'response');
-        expect(answer && answer.status === 200, `the IdP's LogoutResponse was answered ${answer && answer.status}`);
-        await page.screenshot({ path: path.join(SHOTS, 'logout-sp-initiated-redirect.png'), fullPage: true });
-        expect(await signedOutAt(page, SP1), 'SP 1 shows the sign-in links again');
-        // The IdP's session is over too: signing in asks for the password.
-        await page.goto(`${SP1}/login`);
-        await page.waitForSelector('input[name=password]');
-    }],
-    ['SP-initiated logout by HTTP-POST (SP 2) ends the session here and at the IdP', async (page) => {
-        await signIn(page, SP2, USERS.bjorn);
-        const outcome = await signOut(page, SP2, '#logout-post');
-        expect(outcome === 'Signed out here and at the IdP.', `the outcome is ${JSON.stringify(outcome)}`);
-        expect(page.idpLogoutMethods[0] === 'POST', `the LogoutRequest went by ${page.idpLogoutMethods[0]}`);
-        await page.screenshot({ path: path.join(SHOTS, 'logout-sp-initiated-post.png'), fullPage: true });
-        expect(await signedOutAt(page, SP2), 'SP 2 shows the sign-in links again');
-        await page.goto(`${SP2}/login`);
-        await page.waitForSelector('input[name=password]');
-    }],
+    ['SP-initiated logout by HTTP-Redirect (SP 1) ends the session here and at the IdP', async (page) =>
+        spInitiatedLogout(page, SP1, USERS.zoe, '#logout-redirect', 'GET', 'logout-sp-initiated-redirect.png')],
+    ['SP-initiated logout by HTTP-POST (SP 2) ends the session here and at the IdP', async (page) =>
+        spInitiatedLogout(page, SP2, USERS.bjorn, '#logout-post', 'POST', 'logout-sp-initiated-post.png')],
     ['IdP-initiated logout ends the sessions at SP 1 and SP 2, each answering signed', async (page) => {
         await signIn(page, SP1, USERS.zoe);
         await signIn(page, SP2, USERS.zoe, false);
